@@ -1,0 +1,56 @@
+#include "dialogs/dialog_base.h"
+
+#include "presentation/font_settings.h"
+#include "presentation/ui_language.h"
+
+namespace {
+
+// The object of the dialog being shown lives in the dialog window's user data, so each
+// window's commands always reach its own object.
+CDlg* DialogObject(HWND dialog)
+{
+    return reinterpret_cast<CDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+}  // namespace
+
+INT_PTR CALLBACK DlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // No exception may unwind through the system's dialog manager.
+    try {
+        switch (message) {
+        case WM_INITDIALOG: {
+            auto* dlg = reinterpret_cast<CDlg*>(lParam);
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            if (!dlg)
+                return FALSE;
+            dlg->OnInitDialog(dialog);
+            return TRUE;
+        }
+        case WM_COMMAND: {
+            const uint32_t command = LOWORD(wParam);
+            CDlg* dlg = DialogObject(dialog);
+            if (dlg && dlg->OnCommand(command) == 0)
+                EndDialog(dialog, static_cast<INT_PTR>(command));
+            return static_cast<INT_PTR>(command);
+        }
+        default:
+            return FALSE;
+        }
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+INT_PTR ShowDialog(CDlg& dlg, HINSTANCE instance, HWND owner)
+{
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(dlg.templateId), owner, DlgProc,
+                           reinterpret_cast<LPARAM>(&dlg));
+}
+
+void SetLauncherText(HWND window, int stringId)
+{
+    const std::wstring text = LoadResString(stringId);
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().font), 0);
+    SetWindowTextW(window, text.c_str());
+}

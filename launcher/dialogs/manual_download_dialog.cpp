@@ -1,0 +1,69 @@
+#include "dialogs/manual_download_dialog.h"
+
+#include "presentation/font_settings.h"
+#include "presentation/ui_language.h"
+#include "presentation/window_placement.h"
+#include "resources/resource_ids.h"
+#include "update/update_record.h"
+
+CManualDownloadDlg::CManualDownloadDlg() : CDlg(IDD_MANUAL_DOWNLOAD) {}
+
+void CManualDownloadDlg::OnInitDialog(HWND dialog)
+{
+    CenterOnScreen(dialog);
+    wchar_t instructions[1025] = {};
+    const UpdateInfo& info = GetUpdateRecord().info;
+    const std::wstring link = info.GetDownloadLink();
+    const std::wstring fileName = info.GetFileName();
+    const std::wstring format = LoadResString(IDS_MANUAL_STEPS);
+    wsprintfW(instructions, format.c_str(), link.c_str(), fileName.c_str());
+
+    HWND box = GetDlgItem(dialog, IDC_INSTRUCTIONS);
+    SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().font), 0);
+    SetWindowTextW(box, instructions);
+    SetLauncherText(GetDlgItem(dialog, IDC_COPY_LINK), IDS_COPY_LINK);
+    SetLauncherText(dialog, IDS_FOLLOW_STEPS);
+}
+
+int32_t CManualDownloadDlg::OnCommand(uint32_t command)
+{
+    if (command == IDCANCEL)
+        return 0;
+    if (command == IDC_COPY_LINK) {
+        // Built anew: the instructions may have been cut, the link on the clipboard never is.
+        const std::wstring link = GetUpdateRecord().info.GetDownloadLink();
+        CopyTextToClipboard(std::wstring(link.c_str()));
+    }
+    return 1;
+}
+
+bool CopyTextToClipboard(const std::wstring& text)
+{
+    if (!OpenClipboard(nullptr))
+        return false;
+    if (!EmptyClipboard()) {
+        CloseClipboard();
+        return false;
+    }
+    const size_t units = std::wstring(text.c_str()).size();
+    const SIZE_T bytes = (units + 1) * sizeof(wchar_t);
+    // Clipboard data must be movable memory.
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, bytes);
+    if (!block) {
+        CloseClipboard();
+        return false;
+    }
+    auto* target = static_cast<wchar_t*>(GlobalLock(block));
+    if (!target) {
+        GlobalFree(block);
+        CloseClipboard();
+        return false;
+    }
+    CopyMemory(target, text.c_str(), bytes);
+    GlobalUnlock(block);
+    // Once accepted, the block belongs to the clipboard; a refused block is still ours.
+    if (!SetClipboardData(CF_UNICODETEXT, block))
+        GlobalFree(block);
+    CloseClipboard();
+    return true;
+}

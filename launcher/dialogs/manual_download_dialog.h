@@ -1,0 +1,18 @@
+// Step-by-step instructions for downloading the installer by hand, with the link and a button
+// that copies it to the clipboard.
+#pragma once
+
+#include <string>
+
+#include "dialogs/dialog_base.h"
+
+class CManualDownloadDlg : public CDlg {
+public:
+    CManualDownloadDlg();
+    void OnInitDialog(HWND dialog) override;
+    int32_t OnCommand(uint32_t command) override;
+};
+
+// Puts exactly `text` on the clipboard as Unicode text; false when the clipboard could not be
+// opened or the text could not be handed over.
+bool CopyTextToClipboard(const std::wstring& text);

@@ -1,0 +1,121 @@
+#include "environment/locations.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "environment/managed_application.h"
+#include "log/log_file.h"
+
+namespace {
+
+void CreateFolderIfMissing(const std::wstring& path)
+{
+    if (!PathFileExistsW(path.c_str()))
+        CreateDirectoryW(path.c_str(), nullptr);
+}
+
+// Appends the two folder levels to `base`, creating each one that is missing.
+std::wstring BuildProductFolder(std::wstring base)
+{
+    base += kVendorFolder;
+    CreateFolderIfMissing(base);
+    base += L'\\';
+    base += kProductFolder;
+    CreateFolderIfMissing(base);
+    base += L'\\';
+    return base;
+}
+
+}  // namespace
+
+const std::wstring& GetProgramFilesDirectory()
+{
+    static std::wstring directory;
+    if (directory.empty()) {
+        wchar_t buffer[MAX_PATH] = {};
+        SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_PROGRAM_FILES, FALSE);
+        directory = buffer;
+    }
+    return directory;
+}
+
+const std::wstring& GetApplicationDirectory()
+{
+    static std::wstring directory;
+    if (directory.empty())
+        directory = BuildProductFolder(GetProgramFilesDirectory() + L'\\');
+    return directory;
+}
+
+const std::wstring& GetApplicationPath()
+{
+    static std::wstring path;
+    if (path.empty()) {
+        path = GetApplicationDirectory() + kApplicationExeName;
+        WriteLog(GetLogFile(), L"Tavrel Updater path: %s", path.c_str());
+    }
+    return path;
+}
+
+const std::wstring& GetDownloadDirectory()
+{
+    static std::wstring directory;
+    if (directory.empty()) {
+        wchar_t buffer[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, buffer);
+        // The temporary folder already ends with a backslash.
+        directory = BuildProductFolder(buffer);
+    }
+    return directory;
+}
+
+const std::wstring& GetSetupPath()
+{
+    static std::wstring path;
+    if (path.empty())
+        path = GetDownloadDirectory() + kSetupFileName;
+    return path;
+}
+
+bool GetFileVersion(const wchar_t* path, uint16_t& major, uint16_t& minor)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0)
+        return false;
+
+    std::vector<unsigned char> block;
+    try {
+        block.resize(size);
+    } catch (...) {
+        return false;
+    }
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedLength = 0;
+    if (!GetFileVersionInfoW(path, 0, size, block.data()) ||
+        !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedLength) ||
+        fixed == nullptr || fixedLength < sizeof(VS_FIXEDFILEINFO))
+        return false;
+
+    major = HIWORD(fixed->dwFileVersionMS);
+    minor = LOWORD(fixed->dwFileVersionMS);
+    return true;
+}
+
+bool IsApplicationFilePresent()
+{
+    const std::wstring path = GetApplicationPath();
+    LARGE_INTEGER size;
+    size.QuadPart = -1;
+    // FILE_READ_EA: enough to read the size, even while the application runs.
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_EA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        GetFileSizeEx(file, &size);
+        CloseHandle(file);
+    }
+    return size.QuadPart > 0;
+}

@@ -1,0 +1,22 @@
+// The fixed places on this machine: the application under Program Files and the download
+// folder under the user's temporary folder. Each path is computed once and cached.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+const std::wstring& GetProgramFilesDirectory();
+// <Program Files>\Osker\Osker Map Updater\ ; creates missing folder levels.
+const std::wstring& GetApplicationDirectory();
+// The application executable; logs "Tavrel Updater path: ..." when first computed.
+const std::wstring& GetApplicationPath();
+// <Temp>\Osker\Osker Map Updater\ ; creates missing folder levels.
+const std::wstring& GetDownloadDirectory();
+// The downloaded installer's path in the download folder.
+const std::wstring& GetSetupPath();
+
+// The first two numbers of a file's version resource; outputs written only on success.
+bool GetFileVersion(const wchar_t* path, uint16_t& major, uint16_t& minor);
+
+// True when the application file exists with a size above 0.
+bool IsApplicationFilePresent();

@@ -1,0 +1,120 @@
+#include "log/log_file.h"
+
+#include <psapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "log/log_line.h"
+
+namespace {
+
+LogFile g_logSlot;
+bool g_logInitialised = false;
+
+void CloseLogFileAtExit()
+{
+    if (g_logSlot.IsOpen()) {
+        CloseHandle(g_logSlot.handle);
+        g_logSlot.handle = INVALID_HANDLE_VALUE;
+    }
+}
+
+// Formats with the C runtime's own wide printf (%s = wide string), whatever the stdio
+// conformance mode the C++ library selected for swprintf.
+std::wstring FormatMessageText(const wchar_t* format, va_list args)
+{
+    va_list measure;
+    va_copy(measure, args);
+    const int length = _vscwprintf(format, measure);
+    va_end(measure);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    _vsnwprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+}  // namespace
+
+LogFile& GetLogFile()
+{
+    if (!g_logInitialised) {
+        g_logInitialised = true;
+        OpenLogFile();
+        std::atexit(CloseLogFileAtExit);
+    }
+    return g_logSlot;
+}
+
+void OpenLogFile()
+{
+    g_logSlot.handle = INVALID_HANDLE_VALUE;
+    wchar_t path[MAX_PATH] = {};
+    if (!GetLogFilePath(path))
+        return;
+    // Append-only access makes every write land at the current end of the file, atomically,
+    // so launchers running side by side never overwrite each other's lines. Other readers and
+    // writers stay welcome.
+    g_logSlot.handle = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_DATA,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool GetLogFilePath(wchar_t* destination)
+{
+    wchar_t folder[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PERSONAL, FALSE);
+    PathAddBackslashW(folder);
+    PathAppendW(folder, L"Osker");
+    PathAddBackslashW(folder);
+    if (!PathFileExistsW(folder))
+        CreateDirectoryW(folder, nullptr);
+
+    wchar_t name[MAX_PATH] = {};
+    GetLogFileName(name);
+    PathAppendW(folder, name);
+    if (destination)
+        lstrcpynW(destination, folder, MAX_PATH);
+    return true;
+}
+
+bool GetLogFileName(wchar_t* destination)
+{
+    wchar_t name[MAX_PATH] = {};
+    GetModuleBaseNameW(GetCurrentProcess(), nullptr, name, MAX_PATH);
+    wchar_t* extension = PathFindExtensionW(name);
+    while (*extension)
+        *extension++ = L'\0';
+    PathAddExtensionW(name, L".log");
+    if (destination)
+        lstrcpynW(destination, name, MAX_PATH);
+    return true;
+}
+
+void WriteLog(LogFile& slot, const wchar_t* format, ...)
+{
+    if (!slot.IsOpen())
+        return;
+
+    const __time64_t now = _time64(nullptr);
+    std::tm localTime = {};
+    _localtime64_s(&localTime, &now);
+
+    va_list args;
+    va_start(args, format);
+    const std::wstring message = FormatMessageText(format, args);
+    va_end(args);
+
+    // One write per line: the stamp, the text and the line end can never be split apart by
+    // another thread or process writing at the same moment.
+    const std::string line = EncodeLogLine(localTime, message);
+    DWORD written = 0;
+    WriteFile(slot.handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}

@@ -1,0 +1,54 @@
+#include "presentation/font_settings.h"
+
+namespace {
+constexpr int32_t kBaseHeight = 12;
+}
+
+FontSettings::FontSettings() : faceName(L"Arial Unicode MS"), heightAddend(4)
+{
+    EnumerateInstalledFaces();
+}
+
+FontSettings::~FontSettings()
+{
+    if (font)
+        DeleteObject(font);
+}
+
+void FontSettings::SelectLauncherFont()
+{
+    faceName = L"宋体";
+    heightAddend = 2;
+    CreateLauncherFont();
+}
+
+void FontSettings::CreateLauncherFont()
+{
+    font = CreateFontW(heightAddend + kBaseHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       FIXED_PITCH | FF_MODERN, faceName.c_str());
+}
+
+void FontSettings::EnumerateInstalledFaces()
+{
+    LOGFONTW all;
+    ZeroMemory(&all, sizeof all);
+    all.lfCharSet = DEFAULT_CHARSET;
+    HDC screen = GetDC(nullptr);
+    // The record is reached through the callback's data: it is still being built, so going
+    // through GetFontSettings from the callback would start building it again.
+    EnumFontFamiliesExW(screen, &all, OnFontFamily, reinterpret_cast<LPARAM>(this), 0);
+    ReleaseDC(nullptr, screen);
+}
+
+FontSettings& GetFontSettings()
+{
+    static FontSettings settings;
+    return settings;
+}
+
+int CALLBACK OnFontFamily(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM settings)
+{
+    reinterpret_cast<FontSettings*>(settings)->installedFaces.insert(font->lfFaceName);
+    return 1;
+}

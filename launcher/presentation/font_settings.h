@@ -1,0 +1,32 @@
+// The one launcher font used by the splash window and both dialogs, and the catalogue of the
+// installed font faces taken when the settings are built.
+#pragma once
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+
+struct FontSettings {
+    std::wstring faceName;
+    int32_t heightAddend = 0;  // the font's height is this plus 12
+    std::set<std::wstring> installedFaces;
+    HFONT font = nullptr;  // owned here; painter and dialogs only borrow it
+
+    FontSettings();
+    ~FontSettings();
+    FontSettings(const FontSettings&) = delete;
+    FontSettings& operator=(const FontSettings&) = delete;
+
+    // The launcher's choice: SimSun by its Chinese name at height 14, then the font is created.
+    void SelectLauncherFont();
+    void CreateLauncherFont();
+    void EnumerateInstalledFaces();
+};
+
+// Built on first use (the window thread's language set-up, before the worker exists).
+FontSettings& GetFontSettings();
+
+// Called by EnumFontFamiliesExW once per face and character set.
+int CALLBACK OnFontFamily(const LOGFONTW* font, const TEXTMETRICW* metrics, DWORD fontType,
+                          LPARAM settings);

@@ -1,0 +1,98 @@
+#include "shell/launch_workflow.h"
+
+#include "dialogs/download_failure_dialog.h"
+#include "dialogs/manual_download_dialog.h"
+#include "environment/locations.h"
+#include "environment/managed_application.h"
+#include "environment/processes.h"
+#include "log/log_file.h"
+#include "presentation/ui_language.h"
+#include "resources/resource_ids.h"
+#include "shell/install_step.h"
+#include "shell/launcher_status.h"
+#include "update/download.h"
+#include "update/update_check.h"
+#include "update/update_record.h"
+#include "update/update_reply.h"
+
+namespace {
+
+constexpr wchar_t kLauncherVersion[] = L"0.01";
+
+InternetHandles& GetDownloadHandles()
+{
+    static InternetHandles handles;
+    return handles;
+}
+
+enum class DownloadDecision { Installed, EndRun };
+
+// Downloads until it succeeds or the user stops retrying.
+DownloadDecision DownloadWithRetry()
+{
+    LauncherContext& context = GetLauncherContext();
+    for (;;) {
+        SetLauncherStatus(StateDownloading);
+        if (DownloadInstaller())
+            return DownloadDecision::Installed;
+        WriteLog(GetLogFile(), L"download error");
+
+        CDownloadInvDlg failure;
+        const INT_PTR choice = ShowDialog(failure, context.instance, context.window);
+        if (choice == IDRETRY)
+            continue;
+        if (choice == IDC_MANUAL) {
+            CManualDownloadDlg manual;
+            ShowDialog(manual, context.instance, context.window);
+        }
+        return DownloadDecision::EndRun;
+    }
+}
+
+void StartApplicationIfNeeded()
+{
+    if (FindProcessByName(kApplicationExeName) != 0)
+        return;
+    if (IsApplicationFilePresent())
+        RunProgram(GetApplicationPath());
+}
+
+void RunWorkflow()
+{
+    ApplyUiLanguage(false);
+    WriteLog(GetLogFile(), L"version: %s", kLauncherVersion);
+    WriteLog(GetLogFile(), L"start to check update");
+    SetLauncherStatus(StateDetecting);
+
+    UpdateRecord& record = GetUpdateRecord();
+    ReadLocalVersion(record);
+    if (CheckUpdate(record)) {
+        if (DownloadWithRetry() == DownloadDecision::EndRun)
+            return;
+        SetLauncherStatus(StateInstalling);
+        InstallUpdate();
+    }
+    StartApplicationIfNeeded();
+}
+
+}  // namespace
+
+bool DownloadInstaller()
+{
+    const UpdateInfo info = GetUpdateRecord().info;
+    const std::wstring url = info.ServerPath + info.FileName;
+    // Read as a 64-bit number: installers of 2 GiB and more are real.
+    const int64_t expectedSize = ParseDecimal64(info.FileSize);
+    return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize, info.MD5);
+}
+
+DWORD WINAPI LauncherWorker(LPVOID)
+{
+    try {
+        RunWorkflow();
+    } catch (...) {
+        // Nothing may unwind out of the thread; the run simply ends.
+    }
+    SetLauncherStatus(StateExit);
+    return 0;
+}

@@ -1,0 +1,13 @@
+// The launcher's entry point.
+#include <windows.h>
+
+#include "shell/splash_window.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    const int exitCode = RunLauncher(instance, showCommand);
+    // The worker is never joined: it may still be inside a download, a removal or a log line.
+    // Ending the process here stops it before the C runtime's exit-time list could destroy the
+    // records, paths and handles it is using; every log line is already on disk.
+    ExitProcess(static_cast<UINT>(exitCode));
+}

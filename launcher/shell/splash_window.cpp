@@ -1,0 +1,97 @@
+#include "shell/splash_window.h"
+
+#include "presentation/splash_painter.h"
+#include "presentation/ui_language.h"
+#include "presentation/window_placement.h"
+#include "resources/resource_ids.h"
+#include "shell/launch_workflow.h"
+#include "shell/launcher_status.h"
+
+namespace {
+
+wchar_t g_title[100];
+wchar_t g_className[100];
+
+}  // namespace
+
+void RegisterLauncherClass(HINSTANCE instance)
+{
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = LauncherWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = g_className;
+    RegisterClassExW(&windowClass);
+}
+
+bool CreateLauncherWindow(HINSTANCE instance, int showCommand)
+{
+    ApplyUiLanguage(true);
+    HWND window = CreateWindowExW(0, g_className, g_title, kSplashStyle, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, kSplashWidth, kSplashHeight, nullptr, nullptr,
+                                  instance, nullptr);
+    if (!window)
+        return false;
+    LauncherContext& context = GetLauncherContext();
+    context.window = window;
+    context.instance = instance;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    return true;
+}
+
+LRESULT CALLBACK LauncherWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE: {
+        // The worker reads both handles from its first status change on.
+        LauncherContext& context = GetLauncherContext();
+        context.window = window;
+        context.instance = reinterpret_cast<const CREATESTRUCTW*>(lParam)->hInstance;
+        CenterOnScreen(window);
+        HANDLE worker = CreateThread(nullptr, 0, LauncherWorker, nullptr, 0, nullptr);
+        if (worker)
+            CloseHandle(worker);
+        return 0;
+    }
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        try {
+            PaintSplash(dc);
+        } catch (...) {
+            // Nothing may unwind through the window procedure.
+        }
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+int RunLauncher(HINSTANCE instance, int showCommand)
+{
+    LoadStringW(instance, IDS_TITLE, g_title, 100);
+    LoadStringW(instance, IDS_CLASS_NAME, g_className, 100);
+    RegisterLauncherClass(instance);
+    if (!CreateLauncherWindow(instance, showCommand))
+        return 0;
+
+    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    MSG message;
+    // GetMessageW returns -1 on an error, which must end the loop rather than spin it.
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}

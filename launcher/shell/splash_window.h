@@ -1,0 +1,16 @@
+// The splash window: registered, created centred at 350 x 200, and served by the message loop.
+#pragma once
+
+#include <windows.h>
+
+inline constexpr int kSplashWidth = 350;
+inline constexpr int kSplashHeight = 200;
+inline constexpr DWORD kSplashStyle = WS_OVERLAPPED | WS_SYSMENU | WS_MINIMIZEBOX;
+
+void RegisterLauncherClass(HINSTANCE instance);
+bool CreateLauncherWindow(HINSTANCE instance, int showCommand);
+LRESULT CALLBACK LauncherWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Loads the title and class name, registers the class, creates the window and pumps messages
+// until the quit message; returns its exit code.
+int RunLauncher(HINSTANCE instance, int showCommand);

@@ -1,0 +1,174 @@
+#include "update/download.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "log/log_file.h"
+#include "shell/launcher_status.h"
+#include "update/md5_digest.h"
+#include "update/update_reply.h"
+
+namespace {
+
+constexpr DWORD kPauseAfterFailureMs = 1000;
+
+class OutputFile {
+public:
+    explicit OutputFile(const std::wstring& path) : m_file(_wfopen(path.c_str(), L"wb")) {}
+    ~OutputFile() { Close(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    FILE* get() const { return m_file; }
+    void Close()
+    {
+        if (m_file) {
+            fclose(m_file);
+            m_file = nullptr;
+        }
+    }
+
+private:
+    FILE* m_file;
+};
+
+int64_t MeasureFile(const std::wstring& path)
+{
+    LARGE_INTEGER size;
+    size.QuadPart = -1;
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_EA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        GetFileSizeEx(file, &size);
+        CloseHandle(file);
+    }
+    return size.QuadPart;
+}
+
+enum class Outcome { Success, Failed, GiveUp };
+
+Outcome Transfer(InternetHandles& handles, const std::wstring& url, OutputFile& output,
+                 const std::wstring& destination, int64_t expectedSize,
+                 const std::wstring& expectedMd5)
+{
+    handles.m_hSession = internet::OpenSession();
+    if (!handles.m_hSession) {
+        WriteLog(GetLogFile(), L"InternetOpen error, code: %d", GetLastError());
+        OutputDebugStringW(L"m_hSession错误");
+        return Outcome::Failed;
+    }
+    for (;;) {
+        handles.m_hHttp = internet::OpenUrl(handles.m_hSession, url.c_str());
+        if (!handles.m_hHttp) {
+            WriteLog(GetLogFile(), L"InternetOpenUrl error, code: %d", GetLastError());
+            OutputDebugStringW(L"m_hHttp错误");
+            return Outcome::Failed;
+        }
+        const DWORD status = internet::QueryStatusCode(handles.m_hHttp);
+        if (status == HTTP_STATUS_OK)
+            break;
+        if (status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ) {
+            if (!internet::AskForCredentials(handles.m_hHttp))
+                return Outcome::GiveUp;
+            InternetCloseHandle(handles.m_hHttp);
+            handles.m_hHttp = nullptr;
+            continue;
+        }
+        WriteLog(GetLogFile(), L"HTTP_STATUS error, code: %d", status);
+        return Outcome::Failed;
+    }
+
+    // The announced length must match before a single byte is written.
+    wchar_t lengthText[100] = {};
+    DWORD lengthSize = sizeof lengthText;
+    DWORD index = 0;
+    HttpQueryInfoW(handles.m_hHttp, HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize, &index);
+    lengthText[99] = L'\0';
+    if (ParseDecimal64(lengthText) != expectedSize) {
+        WriteLog(GetLogFile(), L"length error: server setting size:  %s, actual size:  %I64d",
+                 lengthText, expectedSize);
+        return Outcome::Failed;
+    }
+
+    fseek(output.get(), 0, SEEK_SET);
+    const bool checkMd5 = IsCheckableMd5(expectedMd5);
+    Md5Digest digest;
+    auto buffer = std::make_unique<char[]>(internet::kReadBufferSize);
+    int64_t total = 0;
+    int32_t published = 0;
+    DWORD read = 1;
+    while (read != 0) {
+        ZeroMemory(buffer.get(), internet::kReadBufferSize);
+        read = 0;
+        if (!InternetReadFile(handles.m_hHttp, buffer.get(), internet::kReadRequestSize, &read)) {
+            WriteLog(GetLogFile(), L"InternetReadFile, code: %d", GetLastError());
+            break;
+        }
+        if (read == 0)
+            break;
+        // A short write (a full disk) shows in the size check below.
+        fwrite(buffer.get(), 1, read, output.get());
+        if (checkMd5)
+            digest.Update(buffer.get(), read);
+        total += read;
+        const int32_t percentage = DownloadPercentage(total, expectedSize);
+        if (percentage >= 0 && percentage != published) {
+            published = percentage;
+            SetLauncherStatus(StateDownloading, percentage);
+        }
+    }
+    output.Close();
+
+    const int64_t measured = MeasureFile(destination);
+    if (measured != expectedSize) {
+        WriteLog(GetLogFile(), L"Download size(%I64d) not equal to server size(%I64d) ", measured,
+                 expectedSize);
+        return Outcome::Failed;
+    }
+    if (checkMd5) {
+        const std::wstring actual = digest.Finish();
+        if (actual.empty() || lstrcmpiW(actual.c_str(), expectedMd5.c_str()) != 0) {
+            WriteLog(GetLogFile(), L"Download MD5(%s) not equal to server MD5(%s)",
+                     actual.c_str(), expectedMd5.c_str());
+            return Outcome::Failed;
+        }
+    }
+    return Outcome::Success;
+}
+
+}  // namespace
+
+int32_t DownloadPercentage(int64_t total, int64_t expected)
+{
+    if (expected == 0)
+        return -1;
+    return static_cast<int32_t>(static_cast<uint64_t>(total) * 100u /
+                                static_cast<uint64_t>(expected));
+}
+
+bool DownloadFile(InternetHandles& handles, const std::wstring& url,
+                  const std::wstring& destination, int64_t expectedSize,
+                  const std::wstring& expectedMd5)
+{
+    WriteLog(GetLogFile(), L"download: %s to %s", url.c_str(), destination.c_str());
+    handles.Close();
+
+    OutputFile output(destination);
+    if (!output.get()) {
+        WriteLog(GetLogFile(), L"file open fail: %s", destination.c_str());
+        return false;
+    }
+
+    Outcome outcome;
+    try {
+        outcome = Transfer(handles, url, output, destination, expectedSize, expectedMd5);
+    } catch (...) {
+        WriteLog(GetLogFile(), L"Download error %d", GetLastError());
+        outcome = Outcome::Failed;
+    }
+    output.Close();
+    if (outcome == Outcome::Failed)
+        Sleep(kPauseAfterFailureMs);
+    handles.Close();
+    return outcome == Outcome::Success;
+}

@@ -1,0 +1,18 @@
+// Downloads the installer to a local file with a rising percentage in the splash window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "update/internet_handles.h"
+
+// One attempt. True only when the server announced exactly `expectedSize` bytes, the written
+// file measures exactly that, and (when `expectedMd5` is 32 hexadecimal digits) its MD5 equals
+// it. On false the destination may hold an empty or partial file.
+bool DownloadFile(InternetHandles& handles, const std::wstring& url,
+                  const std::wstring& destination, int64_t expectedSize,
+                  const std::wstring& expectedMd5 = std::wstring());
+
+// Whole percentage of `total` out of `expected`, computed as unsigned 64-bit; -1 when there is
+// no percentage to show (an expected size of 0).
+int32_t DownloadPercentage(int64_t total, int64_t expected);

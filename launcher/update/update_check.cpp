@@ -1,0 +1,89 @@
+#include "update/update_check.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "environment/locations.h"
+#include "log/log_file.h"
+#include "shell/launcher_status.h"
+#include "update/http_text.h"
+#include "update/update_reply.h"
+
+#ifndef LAUNCHER_UPDATE_HOST
+#error "LAUNCHER_UPDATE_HOST must name the update service's host"
+#endif
+
+namespace {
+
+#define LAUNCHER_WIDEN2(text) L##text
+#define LAUNCHER_WIDEN(text) LAUNCHER_WIDEN2(text)
+
+constexpr wchar_t kBaseUrl[] =
+    L"http://" LAUNCHER_WIDEN(LAUNCHER_UPDATE_HOST)
+    L"/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability";
+constexpr wchar_t kSku[] = L"024-K1187-05";
+
+constexpr DWORD kCheckFailedPauseMs = 3000;
+constexpr DWORD kReplyInvalidPauseMs = 3000;
+constexpr DWORD kNoUpdatePauseMs = 2000;
+
+InternetHandles& GetCheckHandles()
+{
+    static InternetHandles handles;
+    return handles;
+}
+
+}  // namespace
+
+std::wstring FormatCheckUpdateUrl(uint16_t major, uint16_t minor)
+{
+    wchar_t url[1024] = {};
+    // Nothing is escaped: the SKU and the numbers need no escaping.
+    wsprintfW(url, L"%s?SKU=%s&Major=%d&Minor=%d", kBaseUrl, kSku, static_cast<int>(major),
+              static_cast<int>(minor));
+    return url;
+}
+
+void ReadLocalVersion(UpdateRecord& record)
+{
+    record.localMajor = 0;
+    record.localMinor = 0;
+    const std::wstring path = GetApplicationPath();
+    if (PathFileExistsW(path.c_str())) {
+        GetFileVersion(path.c_str(), record.localMajor, record.localMinor);
+        WriteLog(GetLogFile(), L"local version: %d.%02d", static_cast<int>(record.localMajor),
+                 static_cast<int>(record.localMinor));
+    }
+}
+
+bool CheckUpdate(UpdateRecord& record)
+{
+    const std::wstring url = FormatCheckUpdateUrl(record.localMajor, record.localMinor);
+    if (!HttpGetText(GetCheckHandles(), url.c_str(), record.replyText)) {
+        SetLauncherStatus(StateCheckFailed);
+        Sleep(kCheckFailedPauseMs);
+        WriteLog(GetLogFile(), L"request check update error");
+        return false;
+    }
+    WriteLog(GetLogFile(), L"check update answer:\n %s", record.replyText.c_str());
+
+    if (!ParseUpdateReply(record)) {
+        SetLauncherStatus(StateReplyInvalid);
+        Sleep(kReplyInvalidPauseMs);
+        WriteLog(GetLogFile(), L"parse update error");
+        return false;
+    }
+
+    // Versions are compared as texts: any difference, older builds included, is an update.
+    const std::wstring localVersion = FormatVersionText(record.localMajor, record.localMinor);
+    if (localVersion != record.info.GetLatestVersion()) {
+        WriteLog(GetLogFile(), L"has update");
+        record.info.UpdateAvailable = 1;
+        return true;
+    }
+    SetLauncherStatus(StateNoUpdate);
+    Sleep(kNoUpdatePauseMs);
+    WriteLog(GetLogFile(), L"no update");
+    record.info.UpdateAvailable = 0;
+    return false;
+}

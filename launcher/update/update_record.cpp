@@ -1,0 +1,7 @@
+#include "update/update_record.h"
+
+UpdateRecord& GetUpdateRecord()
+{
+    static UpdateRecord record;
+    return record;
+}

@@ -1,0 +1,27 @@
+// The update service's reply format and the version text, kept free of Windows headers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "update/update_record.h"
+
+// The text between the first "<key>" of `record.replyText` and the first "</key>" after it,
+// verbatim. False when either tag is missing.
+bool GetReplyValue(const std::wstring& key, std::wstring& value, const UpdateRecord& record);
+
+// Reads the eight reply values in their fixed order into `record.info`; stops with false at the
+// first missing one or when ReturnCode does not read as 1. Values read before stay stored.
+bool ParseUpdateReply(UpdateRecord& record);
+
+// The installed version as the service writes it: major, a point, minor with at least two
+// digits (2.5 gives "2.05").
+std::wstring FormatVersionText(uint16_t major, uint16_t minor);
+
+// Reads a decimal number the way the C runtime's _wtoi64 does: leading blanks, a sign, then the
+// leading digits; 0 when there are none. Saturates instead of overflowing.
+int64_t ParseDecimal64(const std::wstring& text);
+
+// Whether an MD5 value from the reply is something to check a download against:
+// exactly 32 hexadecimal digits, either case.
+bool IsCheckableMd5(const std::wstring& digest);

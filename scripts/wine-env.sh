@@ -1,0 +1,62 @@
+# Sourced by the scripts that run Windows programs: a private Wine prefix and home under the
+# build tree, a persistent wineserver and an X display (Xvfb on a free display number when
+# there is none, or always with LAUNCHER_XVFB=1).
+#   wine_env_start <state-dir>   exports WINEPREFIX, HOME, DISPLAY, ...; boots the prefix once
+#   wine_env_stop                stops the wineserver and the Xvfb started here
+
+wine_env_start() {
+  local state_dir=$1
+  mkdir -p "$state_dir/home"
+  export WINEPREFIX="$state_dir/prefix"
+  export HOME="$state_dir/home"
+  export WINEARCH=win32
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export LC_ALL=C.UTF-8
+  # WinINet must never reach past loopback; a proxy is set per test where one is wanted.
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+
+  WINE_ENV_XVFB_PID=""
+  if [ -z "${DISPLAY:-}" ] || [ "${LAUNCHER_XVFB:-}" = 1 ]; then
+    local n
+    for n in $(seq 90 190); do
+      if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then break; fi
+    done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    WINE_ENV_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+      xdpyinfo >/dev/null 2>&1 && break
+      sleep 0.1
+    done
+    xdpyinfo >/dev/null 2>&1 || { echo "wine-env: Xvfb did not start on :$n" >&2; return 1; }
+  fi
+
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine-env: creating the Wine prefix $WINEPREFIX" >&2
+    timeout 300 wineboot -i >/dev/null 2>&1 || { echo "wine-env: wineboot failed" >&2; return 1; }
+    timeout 120 wineserver -w
+  fi
+  # A persistent server makes every later `wine prog.exe` start fast.
+  wineserver -p
+  # Start Wine's own background processes now, detached from any caller's output pipes.
+  timeout 60 wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  export WINE_ENV_STATE_DIR="$state_dir"
+}
+
+wine_env_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${WINE_ENV_XVFB_PID:-}" ]; then
+    kill "$WINE_ENV_XVFB_PID" >/dev/null 2>&1 || true
+    wait "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+    WINE_ENV_XVFB_PID=""
+  fi
+}
+
+# The Windows path (Z:\...) of a file of this machine.
+wine_path() {
+  local p
+  p=$(readlink -f "$1")
+  printf 'Z:%s' "${p//\//\\}"
+}

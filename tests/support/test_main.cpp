@@ -1,0 +1,8 @@
+// Entry point of the test programs (wide command line, as the launcher's own code expects).
+#include <gtest/gtest.h>
+
+int wmain(int argc, wchar_t** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
