@@ -42,6 +42,17 @@ wine_env_start() {
   wineserver -p
   # Start Wine's own background processes now, detached from any caller's output pipes.
   timeout 60 wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  if [ ! -f "$state_dir/fonts-configured" ]; then
+    # SimSun is not installed here. Left to itself the font mapper picks a CJK fallback face
+    # without Latin letters, which shows "Osker Map Updater" as boxes; on Windows SimSun
+    # carries both, and so does WenQuanYi Zen Hei.
+    local face
+    for face in '宋体' 'SimSun'; do
+      timeout 60 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ \
+        /d 'WenQuanYi Zen Hei' /f </dev/null >/dev/null 2>&1 || true
+    done
+    touch "$state_dir/fonts-configured"
+  fi
   export WINE_ENV_STATE_DIR="$state_dir"
 }
 

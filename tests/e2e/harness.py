@@ -1,0 +1,233 @@
+"""Runs the release launcher.exe under Wine against the test update service.
+
+The Wine prefix, home and display come from scripts/wine-env.sh (exported by scripts/test and
+scripts/demo); the build tree from LAUNCHER_BUILD_DIR. One `Run` is one launcher process with a
+fresh machine state: no application installed unless asked, no download folder, no stand-in
+traces, and only the log lines it wrote itself.
+"""
+
+from __future__ import annotations
+
+import getpass
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "service"))
+
+sys.path.insert(0, str(HERE.parent / "fixtures"))
+
+from update_service import Fault, UpdateService  # noqa: E402  (paths set just above)
+from file_version import file_version  # noqa: E402
+
+APP_EXE = "Osker Map Updater.exe"
+
+
+def build_dir() -> Path:
+    value = os.environ.get("LAUNCHER_BUILD_DIR")
+    if not value:
+        raise RuntimeError("LAUNCHER_BUILD_DIR is not set (run through scripts/test)")
+    return Path(value)
+
+
+def windows_path(path: Path) -> str:
+    return "Z:" + str(path.resolve()).replace("/", "\\")
+
+
+class Machine:
+    """The Windows side of the prefix, seen from Linux."""
+
+    def __init__(self) -> None:
+        self.prefix = Path(os.environ["WINEPREFIX"])
+        self.home = Path(os.environ["HOME"])
+        drive_c = self.prefix / "drive_c"
+        self.program_files = drive_c / "Program Files"
+        self.app_dir = self.program_files / "Osker" / "Osker Map Updater"
+        self.temp = drive_c / "users" / getpass.getuser() / "Temp"
+        self.download_dir = self.temp / "Osker" / "Osker Map Updater"
+        self.setup_path = self.download_dir / "Setup.exe"
+        self.log_path = self.home / "Osker" / "launcher.log"
+        self.app_starts_log = self.temp / "stand-in-app-starts.log"
+        self.setup_log = self.temp / "stand-in-setup.log"
+        self.build = build_dir()
+        self.launcher = self.build / "launcher.exe"
+        self.ui_driver = self.build / "tests" / "ui_driver.exe"
+
+    def fixture(self, *parts: str) -> Path:
+        return self.build.joinpath("fixtures", *parts)
+
+    def wine(self, *args: str, timeout: float = 60, env: dict | None = None) -> subprocess.CompletedProcess:
+        return subprocess.run(["wine", *args], capture_output=True, timeout=timeout,
+                              env=env or os.environ.copy(), stdin=subprocess.DEVNULL)
+
+    def end_stand_in_apps(self) -> None:
+        self.wine(str(self.fixture("tell_stand_in_exit.exe")), "15000", timeout=30)
+
+    def reset(self) -> None:
+        """No application, no download, no stand-in traces, no launcher running."""
+        self.end_stand_in_apps()
+        for path in (self.program_files / "Osker", self.temp / "Osker"):
+            if path.is_symlink():
+                path.unlink()
+            elif path.exists():
+                for root, dirs, files in os.walk(path):
+                    for name in dirs + files:
+                        os.chmod(os.path.join(root, name), 0o755)
+                shutil.rmtree(path)
+        for path in (self.app_starts_log, self.setup_log):
+            path.unlink(missing_ok=True)
+
+    def install_app(self, version: str) -> Path:
+        self.app_dir.mkdir(parents=True, exist_ok=True)
+        target = self.app_dir / APP_EXE
+        shutil.copyfile(self.fixture(f"app-{version}", APP_EXE), target)
+        return target
+
+    def installed_version(self) -> tuple | None:
+        target = self.app_dir / APP_EXE
+        if not target.exists():
+            return None
+        return file_version(str(target))
+
+    def app_starts(self) -> list[str]:
+        if not self.app_starts_log.exists():
+            return []
+        return [l for l in self.app_starts_log.read_text(errors="replace").splitlines() if l]
+
+    def wait_app_starts(self, count: int, timeout: float = 15) -> list[str]:
+        """The application's start records once `count` are there (or the time is up)."""
+        end = time.monotonic() + timeout
+        while len(self.app_starts()) < count and time.monotonic() < end:
+            time.sleep(0.1)
+        return self.app_starts()
+
+    def log_size(self) -> int:
+        return self.log_path.stat().st_size if self.log_path.exists() else 0
+
+    def log_bytes_since(self, offset: int) -> bytes:
+        if not self.log_path.exists():
+            return b""
+        with open(self.log_path, "rb") as f:
+            f.seek(offset)
+            return f.read()
+
+    def ui(self, *args: str, timeout: float = 30) -> list[dict]:
+        done = self.wine(str(self.ui_driver), *args, timeout=timeout)
+        lines = []
+        for raw in done.stdout.decode("utf-8", "replace").splitlines():
+            raw = raw.strip()
+            if raw.startswith("{"):
+                lines.append(json.loads(raw))
+        return lines
+
+    def screenshot(self, path: Path) -> None:
+        path.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["import", "-window", "root", str(path)], capture_output=True, timeout=30)
+
+
+def strip_stamp(line: str) -> str:
+    # "YYYY-MM-DD hh:mm:ss\t"
+    if len(line) >= 20 and line[4] == "-" and line[10] == " " and line[19] == "\t":
+        return line[20:]
+    return line
+
+
+class Run:
+    """One launcher process against `service`, with the splash window's states followed."""
+
+    def __init__(self, machine: Machine, service: UpdateService, env: dict | None = None,
+                 watch: bool = True) -> None:
+        self.machine = machine
+        self.service = service
+        self.log_offset = machine.log_size()
+        self.env = os.environ.copy()
+        self.env["http_proxy"] = f"http://127.0.0.1:{service.port}/"
+        self.env.update(env or {})
+        self.started = time.monotonic()
+        self.watcher = None
+        if watch:
+            self.watcher = subprocess.Popen(
+                ["wine", str(machine.ui_driver), "watch", "--launcher",
+                 windows_path(machine.launcher), "--timeout", "600000"],
+                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        self.process = subprocess.Popen(["wine", str(machine.launcher)], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        stdin=subprocess.DEVNULL)
+        self.exit_code: int | None = None
+        self.elapsed: float | None = None
+        self._states: list[dict] | None = None
+
+    def wait(self, timeout: float = 120) -> int:
+        try:
+            self.exit_code = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise
+        self.elapsed = time.monotonic() - self.started
+        return self.exit_code
+
+    def kill(self) -> None:
+        self.process.kill()
+        subprocess.run(["pkill", "-f", "launcher.exe"], capture_output=True)
+
+    def states(self, timeout: float = 30) -> list[dict]:
+        """The state texts the window showed, in order, without repeats or unreadable frames."""
+        if self._states is None:
+            if not self.watcher:
+                return []
+            try:
+                out, _ = self.watcher.communicate(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.watcher.kill()
+                out, _ = self.watcher.communicate()
+            seen = []
+            self.watch_log = out.decode("utf-8", "replace")
+            for raw in self.watch_log.splitlines():
+                if raw.startswith("{"):
+                    item = json.loads(raw)
+                    if item.get("state") in ("unknown", "gone", "none"):
+                        continue
+                    if not seen or (seen[-1]["state"], seen[-1].get("progress")) != (
+                            item["state"], item.get("progress")):
+                        seen.append(item)
+            self._states = seen
+        return self._states
+
+    def state_codes(self) -> list:
+        """The states shown, with repeats of the same state (rising percentages) folded."""
+        codes = []
+        for item in self.states():
+            if not codes or codes[-1] != item["state"]:
+                codes.append(item["state"])
+        return codes
+
+    def log_lines(self) -> list[str]:
+        text = self.machine.log_bytes_since(self.log_offset).decode("latin-1")
+        assert text == "" or text.endswith("\r\n"), "log does not end with a complete line"
+        return [strip_stamp(line) for line in text.split("\r\n")[:-1]]
+
+
+def md5_hex(data: bytes) -> str:
+    return hashlib.md5(data).hexdigest()
+
+
+def check_url(major: int, minor: int) -> str:
+    return ("http://updates.osker.example/TavrelDeskyn/APIDispatcher/"
+            f"CheckDeskynToolUpdateAvailability?SKU=024-K1187-05&Major={major}&Minor={minor}")
+
+
+def preamble(major: int | None, minor: int | None) -> list[str]:
+    """The lines every run starts with, up to and including the request URL."""
+    lines = ["Get OS version information success", "System language: Chinese(Taiwan)",
+             "Get OS version information success", "version: 0.01", "start to check update",
+             "Tavrel Updater path: C:\\Program Files\\Osker\\Osker Map Updater\\Osker Map Updater.exe"]
+    if major is not None:
+        lines.append(f"local version: {major}.{minor:02d}")
+    lines.append(check_url(major or 0, minor or 0))
+    return lines
