@@ -7,7 +7,7 @@ target_link_options(ui_driver PRIVATE -municode -static)
 target_link_libraries(ui_driver PRIVATE user32 gdi32)
 
 add_test(NAME e2e_scenarios
-  COMMAND python3 -m unittest -v test_scenarios
+  COMMAND python3 -m unittest discover -v -s . -p "test_*.py"
   WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
 set_tests_properties(e2e_scenarios PROPERTIES TIMEOUT 900
   ENVIRONMENT "LAUNCHER_BUILD_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1"
