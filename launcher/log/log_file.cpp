@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <ctime>
+#include <cwchar>
 #include <string>
 
 #include "log/log_line.h"
@@ -17,12 +18,29 @@ namespace {
 LogFile g_logSlot;
 bool g_logInitialised = false;
 
+// A writer that holds the lock longer than this is presumed stuck; the line is written anyway.
+constexpr DWORD kWriteLockWaitMs = 2000;
+
 void CloseLogFileAtExit()
 {
     if (g_logSlot.IsOpen()) {
         CloseHandle(g_logSlot.handle);
         g_logSlot.handle = INVALID_HANDLE_VALUE;
     }
+    if (g_logSlot.writeLock) {
+        CloseHandle(g_logSlot.writeLock);
+        g_logSlot.writeLock = nullptr;
+    }
+}
+
+// One lock per log file name for all processes of the session.
+HANDLE CreateWriteLock()
+{
+    wchar_t name[MAX_PATH] = {};
+    GetLogFileName(name);
+    CharLowerW(name);
+    const std::wstring lockName = std::wstring(L"Local\\Osker log ") + name;
+    return CreateMutexW(nullptr, FALSE, lockName.c_str());
 }
 
 // Formats with the C runtime's own wide printf (%s = wide string), whatever the stdio
@@ -59,12 +77,13 @@ void OpenLogFile()
     wchar_t path[MAX_PATH] = {};
     if (!GetLogFilePath(path))
         return;
-    // Append-only access makes every write land at the current end of the file, atomically,
-    // so launchers running side by side never overwrite each other's lines. Other readers and
-    // writers stay welcome.
+    // Append-only access makes every write land at the current end of the file. Other readers
+    // and writers stay welcome.
     g_logSlot.handle = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_DATA,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (g_logSlot.IsOpen())
+        g_logSlot.writeLock = CreateWriteLock();
 }
 
 bool GetLogFilePath(wchar_t* destination)
@@ -92,7 +111,11 @@ bool GetLogFileName(wchar_t* destination)
     wchar_t* extension = PathFindExtensionW(name);
     while (*extension)
         *extension++ = L'\0';
-    PathAddExtensionW(name, L".log");
+    // Appended rather than added with PathAddExtensionW, which leaves a name that still looks
+    // as if it had an extension ("a.b" of "a.b.exe") without ".log".
+    const size_t length = std::wcslen(name);
+    if (length + 4 < MAX_PATH)
+        std::wcscpy(name + length, L".log");
     if (destination)
         lstrcpynW(destination, name, MAX_PATH);
     return true;
@@ -112,9 +135,15 @@ void WriteLog(LogFile& slot, const wchar_t* format, ...)
     const std::wstring message = FormatMessageText(format, args);
     va_end(args);
 
-    // One write per line: the stamp, the text and the line end can never be split apart by
-    // another thread or process writing at the same moment.
+    // One write per line, and one writer at a time: appending is not atomic everywhere (Wine
+    // finds the end of the file and writes there in two steps), so two writers at once could
+    // land on the same offset and tear or overwrite each other's lines.
     const std::string line = EncodeLogLine(localTime, message);
+    const DWORD waited =
+        slot.writeLock ? WaitForSingleObject(slot.writeLock, kWriteLockWaitMs) : WAIT_FAILED;
     DWORD written = 0;
     WriteFile(slot.handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    // An abandoned lock (its holder ended mid-line) is ours now, as after a normal wait.
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        ReleaseMutex(slot.writeLock);
 }

@@ -8,6 +8,8 @@
 // could not be opened; then nothing is logged for the rest of the process.
 struct LogFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
+    // Named after the file, so that every thread and process writing it takes turns.
+    HANDLE writeLock = nullptr;
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
 };
 

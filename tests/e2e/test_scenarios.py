@@ -6,7 +6,10 @@ from __future__ import annotations
 
 import unittest
 
-from harness import Fault, Machine, Run, UpdateService, md5_hex, preamble
+import time
+
+from harness import Fault, Machine, Run, UpdateService, md5_hex, preamble, strip_stamp
+from update_service import build_check_reply, unreachable_port
 
 
 class Scenario(unittest.TestCase):
@@ -73,6 +76,147 @@ class UpdateRoads(Scenario):
         self.assertEqual(0, shown[0])
         self.assertGreaterEqual(shown[-1], 90, run.watch_log)
         self.assertGreater(len(shown), 5, run.watch_log)
+
+
+def reply_lines(body: bytes) -> list[str]:
+    """How a reply body shows in the log: after "check update answer:" and a blank, line by line.
+    Every line feed is stored as CR LF, so the reply's own CR LF shows as CR CR LF."""
+    text = body.decode("utf-8").split("\n")
+    return ["check update answer:", " " + text[0]] + text[1:]
+
+
+class CheckRoads(Scenario):
+    def test_no_update_starts_the_installed_application_once(self) -> None:
+        self.machine.install_app("2.5")
+        body = build_check_reply(LatestVersion="2.05")
+        self.service.set_check_reply(body, fault=Fault.slow(64, 100))
+        run = Run(self.machine, self.service)
+        self.assertEqual(0, run.wait(60))
+
+        self.assertEqual(preamble(2, 5) + reply_lines(body) + ["no update", "exit", ""],
+                         run.log_lines())
+        self.assertEqual([0, 2], run.state_codes())
+        self.assertGreaterEqual(run.elapsed, 2.0)
+        starts = self.machine.wait_app_starts(1)
+        self.assertEqual(["started 2.5"], [s.split(" pid=")[0] for s in starts])
+        self.assertFalse(self.machine.setup_path.exists())
+        requests = [r for r in self.service.requests() if "CheckDeskyn" in r["path"]]
+        self.assertEqual(1, len(requests))
+        self.assertEqual("SKU=024-K1187-05&Major=2&Minor=5", requests[0]["query"])
+
+    def test_already_running_application_is_not_started_again(self) -> None:
+        self.machine.install_app("2.5")
+        first = Run(self.machine, self.service, env={"http_proxy": "http://127.0.0.1:%d/" % unreachable_port()},
+                    watch=False)
+        self.assertEqual(0, first.wait(60))
+        self.assertEqual(1, len(self.machine.wait_app_starts(1)))
+        self.offer("2.05")
+        second = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, second.wait(60))
+        self.assertIn("no update", second.log_lines())
+        time.sleep(1.0)
+        self.assertEqual(1, len(self.machine.app_starts()))
+
+    def test_service_unreachable_starts_what_is_installed(self) -> None:
+        self.machine.install_app("2.5")
+        run = Run(self.machine, self.service,
+                  env={"http_proxy": "http://127.0.0.1:%d/" % unreachable_port()})
+        self.assertEqual(0, run.wait(60))
+        lines = run.log_lines()
+        expected = preamble(2, 5)
+        self.assertEqual(expected, lines[:len(expected)])
+        failures = lines[len(expected):-3]
+        self.assertEqual(3, len(failures), lines)
+        for line in failures:
+            self.assertRegex(line, r"^InternetOpenUrl error, code: \d+$")
+        self.assertEqual(["request check update error", "exit", ""], lines[-3:])
+        self.assertGreaterEqual(run.elapsed, 6.0)  # three 1 s pauses, then 3 s on screen
+        self.assertEqual([0, 3], run.state_codes())
+        self.assertEqual(1, len(self.machine.wait_app_starts(1)))
+
+    def test_nothing_installed_and_service_down_starts_nothing(self) -> None:
+        run = Run(self.machine, self.service,
+                  env={"http_proxy": "http://127.0.0.1:%d/" % unreachable_port()}, watch=False)
+        self.assertEqual(0, run.wait(60))
+        lines = run.log_lines()
+        self.assertEqual(preamble(None, None), lines[:7])
+        self.assertEqual(["request check update error", "exit", ""], lines[-3:])
+        time.sleep(1.0)
+        self.assertEqual([], self.machine.app_starts())
+        self.assertFalse(self.machine.setup_log.exists())
+
+    def test_unusable_replies_show_the_parse_error_and_start_the_application(self) -> None:
+        cases = {
+            "missing MD5": build_check_reply(omit=("MD5",), LatestVersion="2.06"),
+            "ReturnCode 0": build_check_reply(ReturnCode="0", LatestVersion="2.06"),
+            "empty body": b"",
+        }
+        self.machine.install_app("2.5")
+        for name, body in cases.items():
+            with self.subTest(name):
+                self.machine.end_stand_in_apps()
+                self.machine.app_starts_log.unlink(missing_ok=True)
+                self.service.set_check_reply(body, fault=Fault.slow(64, 100) if body else None)
+                run = Run(self.machine, self.service)
+                self.assertEqual(0, run.wait(60))
+                self.assertEqual(preamble(2, 5) + reply_lines(body) + ["parse update error", "exit", ""],
+                                 run.log_lines())
+                # An empty reply comes back too fast for the detecting text to be seen.
+                self.assertIn(run.state_codes(), ([0, 4], [4]) if not body else ([0, 4],))
+                self.assertGreaterEqual(run.elapsed, 3.0)
+                self.assertFalse(self.machine.setup_path.exists())
+                self.assertEqual(1, len(self.machine.wait_app_starts(1)))
+
+
+class Interruptions(Scenario):
+    def test_closing_the_window_mid_download_ends_the_run_at_once(self) -> None:
+        self.machine.install_app("2.5")
+        self.offer("2.06")
+        self.service.set_download(self.installer, fault=Fault.slow(4096, 100))
+        run = Run(self.machine, self.service, watch=False)
+        window = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "20000")[0]
+        self.assertTrue(window["found"])
+        # Closed only once the download is under way.
+        deadline = time.monotonic() + 30
+        while b"download: " not in self.machine.log_bytes_since(run.log_offset):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.1)
+        time.sleep(1.0)
+        self.machine.ui("close", "--hwnd", str(window["hwnd"]))
+        self.assertEqual(0, run.wait(20))
+        self.assertLess(run.elapsed, 15)
+
+        lines = run.log_lines()
+        self.assertTrue(lines[-1].startswith("download: "), lines[-3:])
+        self.assertNotIn("exit", lines)
+        size = self.machine.setup_path.stat().st_size
+        self.assertLess(size, len(self.installer))  # the partial file stays, nothing runs it
+        time.sleep(1.5)
+        self.assertEqual([], self.machine.app_starts())
+        self.assertFalse(self.machine.setup_log.exists())
+        self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
+
+    def test_two_launchers_at_once_share_the_log_without_corrupting_it(self) -> None:
+        self.machine.install_app("2.5")
+        # One line, so that every line of the log is a stamped line of its own.
+        body = build_check_reply(LatestVersion="2.05").replace(b"\r\n", b"")
+        self.service.set_check_reply(body)
+        runs = [Run(self.machine, self.service, watch=False) for _ in range(2)]
+        for run in runs:
+            self.assertEqual(0, run.wait(60))
+        offset = min(run.log_offset for run in runs)
+        text = self.machine.log_bytes_since(offset).decode("latin-1")
+        lines = text.split("\r\n")
+        self.assertEqual("", lines[-1])
+        single = preamble(2, 5) + ["check update answer:", " " + body.decode()] + ["no update", "exit", ""]
+        # Every line is whole: a stamped line, the reply's unstamped continuation, or the empty
+        # line after "exit".
+        for line in lines[:-1]:
+            if line and line != " " + body.decode():
+                self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t")
+        messages = sorted(strip_stamp(l) for l in lines[:-1] if l)
+        self.assertEqual(sorted([m for m in single if m] * 2), messages)
+        self.assertEqual(2, lines[:-1].count(""))  # each "exit" leaves its empty line
 
 
 if __name__ == "__main__":

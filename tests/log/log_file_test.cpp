@@ -1,42 +1,340 @@
+// The log: stamped CR LF lines appended to <Documents>\Osker\<executable name>.log.
+// Tests that need a fresh process (another executable name, a missing folder, a second
+// writer) run copies of this program that execute only LogChild.DISABLED_WritesTaggedLines.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <thread>
+
 #include "log/log_file.h"
+#include "log/log_line.h"
 #include "support/test_support.h"
 
 using namespace test_support;
 
 namespace {
 
-std::wstring LogPath()
+constexpr wchar_t kReadyName[] = L"Local\\LogTestsWriterReady";
+constexpr wchar_t kGoName[] = L"Local\\LogTestsWritersGo";
+
+std::wstring LogFolder()
 {
-    return DocumentsDir() + L"\\Osker\\log_tests.log";
+    return DocumentsDir() + L"\\Osker";
+}
+
+std::wstring LogPathOf(const std::wstring& baseName)
+{
+    return LogFolder() + L"\\" + baseName + L".log";
+}
+
+int64_t SizeOrZero(const std::wstring& path)
+{
+    const int64_t size = FileSize(path);
+    return size < 0 ? 0 : size;
+}
+
+std::vector<std::string> LinesSince(const std::wstring& path, int64_t offset)
+{
+    const std::string bytes = ReadFileBytes(path);
+    if (static_cast<int64_t>(bytes.size()) < offset)
+        return {};
+    return SplitCrLfLines(bytes.substr(static_cast<size_t>(offset)));
+}
+
+std::wstring Widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::wstring EnvironmentValue(const wchar_t* name)
+{
+    wchar_t value[256] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, 256);
+    return length > 0 && length < 256 ? value : L"";
+}
+
+// Long enough that a line torn apart by another writer would show.
+std::string Padding(char letter)
+{
+    return std::string(120, letter);
+}
+
+std::string ChildLine(const std::string& tag, int index)
+{
+    return "child " + tag + " " + std::to_string(index) + " " + Padding(tag[0]);
+}
+
+// A copy of this test program under `fileName` in a private folder of the build tree.
+std::wstring CopyOfThisProgram(const std::wstring& fileName)
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring folder = BuildPath(L"tests\\log-copies");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring copy = folder + L"\\" + fileName;
+    EXPECT_TRUE(CopyFileTo(self, copy)) << "cannot copy the test program to " << copy;
+    return copy;
+}
+
+std::wstring ChildCommandLine(const std::wstring& program)
+{
+    return L"\"" + program +
+           L"\" --gtest_also_run_disabled_tests --gtest_filter=LogChild.DISABLED_WritesTaggedLines";
+}
+
+std::map<std::wstring, std::wstring> ChildEnvironment(const std::string& tag, int count)
+{
+    return {{L"LOG_CHILD_TAG", Widen(tag)}, {L"LOG_CHILD_COUNT", std::to_wstring(count)}};
+}
+
+// Runs one copy to its end; true when it wrote its lines and exited with 0.
+bool RunChild(const std::wstring& program, const std::string& tag, int count = 1)
+{
+    ChildProcess child(ChildCommandLine(program), ChildEnvironment(tag, count));
+    DWORD exitCode = 1;
+    return child.Started() && child.Wait(60000, &exitCode) && exitCode == 0;
+}
+
+// Every line is a whole, stamped line of one of the two writers, and each writer's lines keep
+// their order.
+void ExpectWholeLinesOf(const std::vector<std::string>& lines, const std::string& firstTag,
+                        const std::string& secondTag, int linesEach)
+{
+    int next[2] = {0, 0};
+    for (const std::string& line : lines) {
+        ASSERT_TRUE(HasStamp(line)) << line;
+        const std::string text = StripStamp(line);
+        const int writer = text == ChildLine(firstTag, next[0])    ? 0
+                           : text == ChildLine(secondTag, next[1]) ? 1
+                                                                   : -1;
+        ASSERT_NE(-1, writer) << "torn or out-of-order line: " << text;
+        ++next[writer];
+    }
+    EXPECT_EQ(linesEach, next[0]);
+    EXPECT_EQ(linesEach, next[1]);
+}
+
+std::string LocalTimeStamp()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char stamp[32] = {};
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return stamp;
 }
 
 }  // namespace
 
-TEST(LogFile, FollowsTheExecutableNameInTheOskerFolder)
+// Runs only inside the copies started by the tests below.
+TEST(LogChild, DISABLED_WritesTaggedLines)
+{
+    const std::wstring tag = EnvironmentValue(L"LOG_CHILD_TAG");
+    const int count = _wtoi(EnvironmentValue(L"LOG_CHILD_COUNT").c_str());
+    ASSERT_FALSE(tag.empty());
+    ASSERT_TRUE(GetLogFile().IsOpen());
+    // When started as one of several writers: report ready, then start with the others.
+    if (!EnvironmentValue(L"LOG_CHILD_TOGETHER").empty()) {
+        HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kReadyName);
+        HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, kGoName);
+        ASSERT_TRUE(ready && go);
+        ReleaseSemaphore(ready, 1, nullptr);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(go, 30000));
+        CloseHandle(ready);
+        CloseHandle(go);
+    }
+    const std::wstring padding(120, tag[0]);
+    for (int i = 0; i < count; ++i)
+        WriteLog(GetLogFile(), L"child %s %d %s", tag.c_str(), i, padding.c_str());
+}
+
+TEST(LogLine, StampIsZeroPaddedWithTheFullYear)
+{
+    std::tm time = {};
+    time.tm_year = 2027 - 1900;
+    time.tm_mon = 1;
+    time.tm_mday = 3;
+    time.tm_hour = 9;
+    time.tm_min = 5;
+    time.tm_sec = 0;
+    EXPECT_EQ("2027-02-03 09:05:00\t", FormatLogStamp(time));
+
+    time.tm_year = 1999 - 1900;
+    time.tm_mon = 11;
+    time.tm_mday = 31;
+    time.tm_hour = 23;
+    time.tm_min = 59;
+    time.tm_sec = 59;
+    EXPECT_EQ("1999-12-31 23:59:59\t", FormatLogStamp(time));
+}
+
+TEST(LogLine, KeepsLatin1BytesAndWritesOneQuestionMarkPerOtherCharacter)
+{
+    std::tm time = {};
+    time.tm_year = 2026 - 1900;
+    time.tm_mday = 1;
+    const std::string stamp = FormatLogStamp(time);
+
+    // é and ÿ are single bytes; Ω, 中 and the emoji (a surrogate pair) each become one '?';
+    // a lone surrogate is still one character.
+    EXPECT_EQ(stamp + "caf\xE9 \xFF|?|?|?|?x\r\n",
+              EncodeLogLine(time, L"caf\u00E9 \u00FF|\u03A9|\u4E2D|\U0001F600|\xD800x"));
+    // Line breaks inside the message continue without a stamp; the line ends with CR LF.
+    EXPECT_EQ(stamp + "answer:\r\n <reply>\r\n", EncodeLogLine(time, L"answer:\n <reply>"));
+    EXPECT_EQ(stamp + "exit\r\n\r\n", EncodeLogLine(time, L"exit\n"));
+    EXPECT_EQ(stamp + "\r\n", EncodeLogLine(time, L""));
+}
+
+TEST(LogFile, WritesFormattedStampedCrLfLinesToTheFileNamedAfterTheProgram)
 {
     wchar_t name[MAX_PATH] = {};
     ASSERT_TRUE(GetLogFileName(name));
     EXPECT_STREQ(L"log_tests.log", name);
-
     wchar_t path[MAX_PATH] = {};
     ASSERT_TRUE(GetLogFilePath(path));
-    EXPECT_EQ(LogPath(), path);
+    EXPECT_EQ(LogPathOf(L"log_tests"), path);
+
+    const int64_t start = SizeOrZero(path);
+    const std::string before = LocalTimeStamp();
+    WriteLog(GetLogFile(), L"path: %s, %d, %I64d, %I64d", L"C:\\Users\\\u5F20\u4E09\\x", -7,
+             5000000000LL, -9000000000LL);
+    WriteLog(GetLogFile(), L"check update answer:\n %s", L"<ReturnCode>1</ReturnCode>\n<MD5/>");
+    WriteLog(GetLogFile(), L"exit\n");
+    const std::string after = LocalTimeStamp();
+
+    const std::string bytes = ReadFileBytes(path).substr(static_cast<size_t>(start));
+    // Every line break in the file is CR LF.
+    size_t lineFeeds = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n') {
+            ++lineFeeds;
+            EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at " << i;
+        }
+    }
+    EXPECT_EQ(6u, lineFeeds);
+
+    const auto lines = SplitCrLfLines(bytes);
+    ASSERT_EQ(6u, lines.size());
+    for (size_t i : {0u, 1u, 4u}) {
+        ASSERT_TRUE(HasStamp(lines[i])) << lines[i];
+        const std::string stamp = lines[i].substr(0, 19);
+        EXPECT_LE(before, stamp);
+        EXPECT_GE(after, stamp);
+    }
+    EXPECT_EQ("path: C:\\Users\\??\\x, -7, 5000000000, -9000000000", StripStamp(lines[0]));
+    EXPECT_EQ("check update answer:", StripStamp(lines[1]));
+    EXPECT_EQ(" <ReturnCode>1</ReturnCode>", lines[2]);
+    EXPECT_EQ("<MD5/>", lines[3]);
+    EXPECT_EQ("exit", StripStamp(lines[4]));
+    EXPECT_EQ("", lines[5]);
 }
 
-TEST(LogFile, AppendsStampedCrLfLinesAndKeepsEarlierOnes)
+TEST(LogFile, IsNamedAfterTheRunningExecutableAndAppendsAcrossRuns)
 {
-    const int64_t before = FileSize(LogPath());
-    WriteLog(GetLogFile(), L"wide %s and %d and %I64d", L"Ωtext", 42, 5000000000LL);
-    WriteLog(GetLogFile(), L"exit\n");
+    struct Case {
+        std::wstring fileName;
+        std::wstring logBaseName;
+    };
+    for (const Case& c : {Case{L"setup2.exe", L"setup2"}, Case{L"a.b.exe", L"a.b"},
+                         Case{L"plain_name", L"plain_name"}}) {
+        const std::wstring program = CopyOfThisProgram(c.fileName);
+        const std::wstring log = LogPathOf(c.logBaseName);
+        const std::string earlier = ReadFileBytes(log);
 
-    const std::string bytes = ReadFileBytes(LogPath());
-    ASSERT_GT(static_cast<int64_t>(bytes.size()), before);
-    const auto lines = SplitCrLfLines(bytes.substr(before < 0 ? 0 : static_cast<size_t>(before)));
-    ASSERT_EQ(3u, lines.size());
-    EXPECT_TRUE(HasStamp(lines[0]));
-    EXPECT_EQ("wide ?text and 42 and 5000000000", StripStamp(lines[0]));
-    EXPECT_EQ("exit", StripStamp(lines[1]));
-    EXPECT_EQ("", lines[2]);
+        ASSERT_TRUE(RunChild(program, "first"));
+        ASSERT_TRUE(RunChild(program, "second"));
+
+        const std::string now = ReadFileBytes(log);
+        ASSERT_GE(now.size(), earlier.size());
+        EXPECT_EQ(earlier, now.substr(0, earlier.size())) << "earlier runs' lines were changed";
+        const auto lines = SplitCrLfLines(now.substr(earlier.size()));
+        ASSERT_EQ(2u, lines.size());
+        EXPECT_TRUE(HasStamp(lines[0]) && HasStamp(lines[1]));
+        EXPECT_EQ(ChildLine("first", 0), StripStamp(lines[0]));
+        EXPECT_EQ(ChildLine("second", 0), StripStamp(lines[1]));
+    }
+}
+
+TEST(LogFile, CreatesTheOskerFolderWhenItIsMissing)
+{
+    // The folder is moved aside for the run and put back afterwards, whatever happens.
+    struct FolderSetAside {
+        std::wstring folder = LogFolder();
+        std::wstring aside = LogFolder() + L"-kept-by-log-tests";
+        bool moved = false;
+        FolderSetAside()
+        {
+            RemoveTree(aside);
+            moved = FileExists(folder) && MoveFileW(folder.c_str(), aside.c_str());
+        }
+        ~FolderSetAside()
+        {
+            if (moved) {
+                RemoveTree(folder);
+                MoveFileW(aside.c_str(), folder.c_str());
+            }
+        }
+    } setAside;
+    ASSERT_FALSE(FileExists(LogFolder()));
+
+    ASSERT_TRUE(RunChild(CopyOfThisProgram(L"fresh_folder.exe"), "fresh"));
+
+    EXPECT_TRUE(GetFileAttributesW(LogFolder().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    const auto lines = LinesSince(LogPathOf(L"fresh_folder"), 0);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(ChildLine("fresh", 0), StripStamp(lines[0]));
+}
+
+TEST(LogFile, LinesWrittenAtOnceByTwoThreadsOrTwoProcessesStayWhole)
+{
+    constexpr int kLines = 1000;
+
+    // Two threads of this process.
+    {
+        const std::wstring path = LogPathOf(L"log_tests");
+        WriteLog(GetLogFile(), L"opened");
+        const int64_t start = SizeOrZero(path);
+        auto writer = [](const wchar_t* tag) {
+            const std::wstring padding(120, tag[0]);
+            for (int i = 0; i < kLines; ++i)
+                WriteLog(GetLogFile(), L"child %s %d %s", tag, i, padding.c_str());
+        };
+        std::thread first(writer, L"left");
+        std::thread second(writer, L"right");
+        first.join();
+        second.join();
+
+        ExpectWholeLinesOf(LinesSince(path, start), "left", "right", kLines);
+    }
+
+    // Two processes appending to the same file, released at the same moment.
+    {
+        const std::wstring program = CopyOfThisProgram(L"shared_writer.exe");
+        const std::wstring path = LogPathOf(L"shared_writer");
+        const int64_t start = SizeOrZero(path);
+        HANDLE ready = CreateSemaphoreW(nullptr, 0, 2, kReadyName);
+        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, kGoName);
+        ASSERT_TRUE(ready && go);
+        auto environment = [](const std::string& tag) {
+            auto variables = ChildEnvironment(tag, kLines);
+            variables[L"LOG_CHILD_TOGETHER"] = L"1";
+            return variables;
+        };
+        ChildProcess first(ChildCommandLine(program), environment("up"));
+        ChildProcess second(ChildCommandLine(program), environment("down"));
+        const bool bothReady = WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0 &&
+                               WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0;
+        SetEvent(go);
+        DWORD firstCode = 1;
+        DWORD secondCode = 1;
+        const bool bothEnded = first.Wait(60000, &firstCode) && second.Wait(60000, &secondCode);
+        CloseHandle(ready);
+        CloseHandle(go);
+        ASSERT_TRUE(bothReady);
+        ASSERT_TRUE(bothEnded);
+        EXPECT_EQ(0u, firstCode);
+        EXPECT_EQ(0u, secondCode);
+
+        ExpectWholeLinesOf(LinesSince(path, start), "up", "down", kLines);
+    }
 }

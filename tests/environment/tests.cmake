@@ -1,0 +1,2 @@
+add_launcher_test(locations_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/locations_test.cpp)
+add_dependencies(locations_tests stand_in_fixtures)

@@ -1,0 +1,131 @@
+// The UI language: Chinese (Taiwan) texts on a system whose own language is English, per
+// thread; and the launcher font that the window thread's set-up chooses. The language is a
+// property of the thread, so every case runs on a fresh one. Nothing else in this program may
+// build the font settings: the first test sees them before the launcher's choice.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <thread>
+
+#include "log/log_file.h"
+#include "presentation/font_settings.h"
+#include "presentation/ui_language.h"
+#include "support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+void OnFreshThread(const std::function<void()>& body)
+{
+    std::thread thread(body);
+    thread.join();
+}
+
+std::wstring OwnLogPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetLogFilePath(path);
+    return path;
+}
+
+std::vector<std::string> LogLinesSince(size_t offset)
+{
+    std::vector<std::string> lines;
+    const std::string bytes = ReadFileBytes(OwnLogPath());
+    if (bytes.size() >= offset)
+        for (const std::string& line : SplitCrLfLines(bytes.substr(offset)))
+            lines.push_back(StripStamp(line));
+    return lines;
+}
+
+int CALLBACK CollectFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM data)
+{
+    reinterpret_cast<std::multiset<std::wstring>*>(data)->insert(font->lfFaceName);
+    return 1;
+}
+
+}  // namespace
+
+TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
+{
+    FontSettings& settings = GetFontSettings();
+    EXPECT_EQ(L"Arial Unicode MS", settings.faceName);
+    EXPECT_EQ(4, settings.heightAddend);
+    EXPECT_EQ(nullptr, settings.font);
+
+    WriteLog(GetLogFile(), L"before the window thread's set-up");
+    const size_t offset = ReadFileBytes(OwnLogPath()).size();
+    OnFreshThread([] { ApplyUiLanguage(true); });
+    EXPECT_EQ((std::vector<std::string>{"Get OS version information success",
+                                        "System language: Chinese(Taiwan)"}),
+              LogLinesSince(offset));
+
+    ASSERT_NE(nullptr, settings.font);
+    EXPECT_EQ(L"宋体", settings.faceName);
+    LOGFONTW asked = {};
+    ASSERT_EQ(static_cast<int>(sizeof asked), GetObjectW(settings.font, sizeof asked, &asked));
+    EXPECT_EQ(14, asked.lfHeight);
+    EXPECT_STREQ(L"宋体", asked.lfFaceName);
+    EXPECT_EQ(FW_NORMAL, asked.lfWeight);
+    EXPECT_EQ(GB2312_CHARSET, asked.lfCharSet);
+    EXPECT_EQ(FIXED_PITCH | FF_MODERN, asked.lfPitchAndFamily);
+
+    // A positive height asks for the cell height: the realised font is 14 pixels high.
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ kept = SelectObject(screen, settings.font);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(screen, &metrics);
+    SelectObject(screen, kept);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(14, metrics.tmHeight);
+}
+
+TEST(LauncherFont, CatalogueHoldsEachInstalledFaceOnce)
+{
+    std::multiset<std::wstring> reported;
+    LOGFONTW all = {};
+    all.lfCharSet = DEFAULT_CHARSET;
+    HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExW(screen, &all, CollectFace, reinterpret_cast<LPARAM>(&reported), 0);
+    ReleaseDC(nullptr, screen);
+
+    const std::set<std::wstring> distinct(reported.begin(), reported.end());
+    ASSERT_LT(distinct.size(), reported.size()) << "no face is reported in several character sets";
+    EXPECT_EQ(distinct, GetFontSettings().installedFaces);
+}
+
+TEST(UiLanguage, ChineseTaiwanTextsLoadAfterTheSetUpOnAnEnglishSystem)
+{
+    OnFreshThread([] {
+        ASSERT_EQ(L"Detecting updated ......", LoadResString(106)) << "the system is not English";
+        ApplyUiLanguage(false);
+        // Wine accepts SetThreadUILanguage but keeps its own language; the thread locale must
+        // then have been set instead.
+        if (GetThreadUILanguage() != kLauncherLanguage)
+            EXPECT_EQ(MAKELCID(kLauncherLanguage, SORT_DEFAULT), GetThreadLocale());
+
+        EXPECT_EQ(L"正在檢查更新", LoadResString(106));
+        EXPECT_EQ(L"偵測伺服器最新版本時發現網路錯誤", LoadResString(110));
+        EXPECT_EQ(L"正在安裝……", LoadResString(111));
+        EXPECT_EQ(L"沒有偵測到伺服器的最新版本", LoadResString(116));
+        EXPECT_EQ(L"伺服器版本解析錯誤", LoadResString(117));
+        EXPECT_EQ(L"正在下載 Osker Map Updater, %d%%", LoadResString(128));
+        EXPECT_EQ(L"", LoadResString(6));
+        EXPECT_EQ(L"", LoadResString(129));
+
+        wchar_t text[1025] = {};
+        wsprintfW(text, LoadResString(128).c_str(), 42);
+        EXPECT_STREQ(L"正在下載 Osker Map Updater, 42%", text);
+    });
+}
+
+TEST(UiLanguage, IsSetForTheCallingThreadOnly)
+{
+    OnFreshThread([] { ApplyUiLanguage(false); });
+    OnFreshThread([] {
+        EXPECT_EQ(L"Detecting updated ......", LoadResString(106));
+        EXPECT_EQ(L"", LoadResString(128));
+    });
+}

@@ -1,0 +1,74 @@
+// The splash window of the real launcher.exe, seen from outside while its worker waits for an
+// update service that never answers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "presentation/window_placement.h"
+#include "shell/launcher_process.h"
+
+using namespace test_support;
+using namespace launcher_process;
+
+TEST(WindowPlacement, HalvesTheDifferenceTruncatingTowardZero)
+{
+    EXPECT_EQ(25, CenteredOrigin(401, 350));   // difference 51
+    EXPECT_EQ(-25, CenteredOrigin(299, 350));  // difference -51: partly off-screen
+    EXPECT_EQ(337, CenteredOrigin(1024, 350));
+    EXPECT_EQ(0, CenteredOrigin(350, 350));
+}
+
+TEST(SplashWindow, OpensCentredAtFixedSizeAndClosesCleanlyWhileTheWorkerWaits)
+{
+    SilentListener service;
+    const int64_t logStart = LogSize();
+    ChildProcess launcher(LauncherCommandLine(), ServiceThrough(service.Port()));
+    ASSERT_TRUE(launcher.Started());
+
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            window = FindProcessWindow(launcher.Id(), L"LAUNCHER");
+            return window && IsWindowVisible(window);
+        },
+        30000));
+    // The worker has sent its request and waits for the answer.
+    const auto requestSent = [&] {
+        const auto lines = LogLinesSince(logStart);
+        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return StripStamp(line).rfind("http://", 0) == 0;
+        });
+    };
+    ASSERT_TRUE(WaitFor(requestSent, 30000));
+
+    wchar_t title[100] = {};
+    GetWindowTextW(window, title, 100);
+    EXPECT_STREQ(L"launcher", title);
+
+    RECT rect = {};
+    ASSERT_TRUE(GetWindowRect(window, &rect));
+    EXPECT_EQ(350, rect.right - rect.left);
+    EXPECT_EQ(200, rect.bottom - rect.top);
+    EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - 350) / 2, rect.left);
+    EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - 200) / 2, rect.top);
+
+    // Caption, system menu and minimise box; no maximise box, no sizing border. The system
+    // adds WS_CLIPSIBLINGS to every overlapped window.
+    const auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    EXPECT_EQ(static_cast<DWORD>(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
+              style & ~static_cast<DWORD>(WS_VISIBLE | WS_CLIPSIBLINGS))
+        << std::hex << style;
+    EXPECT_EQ(nullptr, GetMenu(window));
+    EXPECT_EQ(static_cast<ULONG_PTR>(CS_HREDRAW | CS_VREDRAW), GetClassLongPtrW(window, GCL_STYLE));
+
+    // Closing while the worker is blocked in its request ends the process at once, with 0.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    DWORD exitCode = 99;
+    ASSERT_TRUE(launcher.Wait(5000, &exitCode)) << "the launcher did not end after WM_CLOSE";
+    EXPECT_EQ(0u, exitCode);
+
+    // Nothing ran on after the request: neither an outcome of the check nor the exit line.
+    const auto lines = LogLinesSince(logStart);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(0u, StripStamp(lines.back()).rfind("http://", 0)) << lines.back();
+}
