@@ -107,7 +107,7 @@ bool GetFileVersion(const wchar_t* path, uint16_t& major, uint16_t& minor)
 
 bool IsApplicationFilePresent()
 {
-    const std::wstring path = GetApplicationPath();
+    const std::wstring& path = GetApplicationPath();
     LARGE_INTEGER size;
     size.QuadPart = -1;
     // FILE_READ_EA: enough to read the size, even while the application runs.

@@ -30,7 +30,7 @@ enum class DownloadDecision { Installed, EndRun };
 // Downloads until it succeeds or the user stops retrying.
 DownloadDecision DownloadWithRetry()
 {
-    LauncherContext& context = GetLauncherContext();
+    const LauncherContext& context = GetLauncherContext();
     for (;;) {
         SetLauncherStatus(StateDownloading);
         if (DownloadInstaller())

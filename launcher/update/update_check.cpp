@@ -48,7 +48,7 @@ void ReadLocalVersion(UpdateRecord& record)
 {
     record.localMajor = 0;
     record.localMinor = 0;
-    const std::wstring path = GetApplicationPath();
+    const std::wstring& path = GetApplicationPath();
     if (PathFileExistsW(path.c_str())) {
         GetFileVersion(path.c_str(), record.localMajor, record.localMinor);
         WriteLog(GetLogFile(), L"local version: %d.%02d", static_cast<int>(record.localMajor),

@@ -7,7 +7,7 @@ namespace {
 
 // Number of bytes that follow each possible first byte. Continuation bytes count 0, so one
 // met in first position is tested as a one-byte sequence and refused.
-constexpr int8_t TrailingBytesFor(uint8_t first)
+constexpr int TrailingBytesFor(uint8_t first)
 {
     if (first < 0xC0) return 0;
     if (first < 0xE0) return 1;
@@ -49,7 +49,7 @@ bool IsLegalUtf8(const uint8_t* source, int length)
 }
 
 ConversionResult ConvertUtf8ToUtf16(const uint8_t*& sourceStart, const uint8_t* sourceEnd,
-                                    uint16_t*& targetStart, uint16_t* targetEnd)
+                                    uint16_t*& targetStart, const uint16_t* targetEnd)
 {
     ConversionResult result = ConversionOK;
     const uint8_t* source = sourceStart;

@@ -19,7 +19,7 @@ bool IsLegalUtf8(const uint8_t* source, int length);
 // Converts sequence by sequence and advances both cursors past what was converted. On
 // results 1 to 3 the source cursor stays at the sequence that stopped the conversion.
 ConversionResult ConvertUtf8ToUtf16(const uint8_t*& sourceStart, const uint8_t* sourceEnd,
-                                    uint16_t*& targetStart, uint16_t* targetEnd);
+                                    uint16_t*& targetStart, const uint16_t* targetEnd);
 
 // Decodes all bytes of `text` (zero bytes included; a U+0000 ends the returned text).
 // Throws std::runtime_error("La falla!") on any ill-formed input.
