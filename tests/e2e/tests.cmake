@@ -4,7 +4,7 @@ set_target_properties(ui_driver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINA
 target_compile_definitions(ui_driver PRIVATE UNICODE _UNICODE _WIN32_WINNT=0x0601)
 target_compile_options(ui_driver PRIVATE ${LAUNCHER_WARNINGS})
 target_link_options(ui_driver PRIVATE -municode -static)
-target_link_libraries(ui_driver PRIVATE user32 gdi32)
+target_link_libraries(ui_driver PRIVATE user32 gdi32 psapi)
 
 add_test(NAME e2e_scenarios
   COMMAND python3 -m unittest discover -v -s . -p "test_*.py"

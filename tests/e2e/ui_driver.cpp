@@ -11,7 +11,14 @@
 //   ui_driver watch --launcher PATH [--interval ms] [--timeout ms]
 //       follows the splash window and prints every state text it shows, recognised by
 //       comparing its pixels with the launcher's own strings drawn the same way
+//   ui_driver stats --class C [--every ms --until-gone 1]
+//       GDI and USER objects, handles, private bytes and peak working set of the process that
+//       owns the window (once, or every `ms` until the window is gone)
+//   ui_driver first-paint --exe PATH [--class C] [--timeout ms]
+//       starts a program and measures the time until its window's client area is painted
+//   ui_driver hold-file --path P --ms N     keeps a file open with no sharing for N ms
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -338,6 +345,111 @@ int Watch(const std::map<std::wstring, std::wstring>& options)
     return 0;
 }
 
+// ---- measurements -------------------------------------------------------------------------
+
+int Stats(const std::map<std::wstring, std::wstring>& options)
+{
+    HWND window = WaitForWindow(Option(options, L"--class"), L"", L"", 20000);
+    if (!window) {
+        std::printf("{\"found\":false}\n");
+        return 1;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process)
+        return 1;
+    const DWORD every = static_cast<DWORD>(_wtoi(Option(options, L"--every", L"0").c_str()));
+    const ULONGLONG start = GetTickCount64();
+    do {
+        PROCESS_MEMORY_COUNTERS_EX memory = {};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+        DWORD handles = 0;
+        GetProcessHandleCount(process, &handles);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process, &exitCode);
+        if (exitCode != STILL_ACTIVE)
+            break;
+        std::printf("{\"ms\":%llu,\"gdi\":%lu,\"user\":%lu,\"handles\":%lu,\"private\":%lu,"
+                    "\"working_set\":%lu,\"peak_working_set\":%lu}\n",
+                    GetTickCount64() - start,
+                    static_cast<unsigned long>(GetGuiResources(process, GR_GDIOBJECTS)),
+                    static_cast<unsigned long>(GetGuiResources(process, GR_USEROBJECTS)),
+                    static_cast<unsigned long>(handles),
+                    static_cast<unsigned long>(memory.PrivateUsage),
+                    static_cast<unsigned long>(memory.WorkingSetSize),
+                    static_cast<unsigned long>(memory.PeakWorkingSetSize));
+        std::fflush(stdout);
+        if (every)
+            Sleep(every);
+    } while (every);
+    CloseHandle(process);
+    return 0;
+}
+
+int FirstPaint(const std::map<std::wstring, std::wstring>& options)
+{
+    std::wstring command = L"\"" + Option(options, L"--exe") + L"\"";
+    const std::wstring className = Option(options, L"--class");
+    const DWORD timeout = static_cast<DWORD>(_wtoi(Option(options, L"--timeout", L"30000").c_str()));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    LARGE_INTEGER frequency, begin, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return 1;
+    double painted = -1;
+    for (;;) {
+        QueryPerformanceCounter(&now);
+        const double ms = 1000.0 * static_cast<double>(now.QuadPart - begin.QuadPart) /
+                          static_cast<double>(frequency.QuadPart);
+        if (ms > timeout)
+            break;
+        Search search{className, L"", L""};
+        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+        DWORD owner = 0;
+        if (search.found)
+            GetWindowThreadProcessId(search.found, &owner);
+        if (search.found && owner == info.dwProcessId) {
+            // The bottom-right corner of the client area lies outside the banner and the text:
+            // it turns from the unpainted screen to the window's background at the first paint.
+            HDC dc = GetDC(search.found);
+            const COLORREF corner = GetPixel(dc, 300, 150);
+            ReleaseDC(search.found, dc);
+            if (corner == GetSysColor(COLOR_WINDOW)) {
+                painted = ms;
+                break;
+            }
+        }
+        Sleep(1);
+    }
+    std::printf("{\"first_paint_ms\":%.1f,\"pid\":%lu}\n", painted, static_cast<unsigned long>(info.dwProcessId));
+    std::fflush(stdout);
+    if (Option(options, L"--leave") != L"1") {
+        TerminateProcess(info.hProcess, 0);
+        WaitForSingleObject(info.hProcess, 5000);
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return painted < 0 ? 1 : 0;
+}
+
+int HoldFile(const std::map<std::wstring, std::wstring>& options)
+{
+    HANDLE file = CreateFileW(Option(options, L"--path").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_ALWAYS, 0, nullptr);
+    std::printf("{\"held\":%d}\n", file != INVALID_HANDLE_VALUE ? 1 : 0);
+    std::fflush(stdout);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    Sleep(static_cast<DWORD>(_wtoi(Option(options, L"--ms", L"10000").c_str())));
+    CloseHandle(file);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -352,5 +464,8 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"close") return Close(options);
     if (command == L"clipboard") return Clipboard();
     if (command == L"watch") return Watch(options);
+    if (command == L"stats") return Stats(options);
+    if (command == L"first-paint") return FirstPaint(options);
+    if (command == L"hold-file") return HoldFile(options);
     return 2;
 }

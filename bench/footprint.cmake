@@ -1,0 +1,6 @@
+# The bare window that the launcher's start-up and footprint are measured against.
+add_executable(bare_window WIN32 ${CMAKE_CURRENT_LIST_DIR}/bare_window.cpp)
+set_target_properties(bare_window PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+target_compile_definitions(bare_window PRIVATE UNICODE _UNICODE)
+target_compile_options(bare_window PRIVATE ${LAUNCHER_WARNINGS})
+target_link_options(bare_window PRIVATE -municode -mwindows -static -s)
