@@ -173,8 +173,10 @@ class Run:
         return self.exit_code
 
     def kill(self) -> None:
+        # The Wine process is the launcher itself (same pid); nothing broader is killed, since
+        # other prefixes on this machine may be running launchers of their own.
         self.process.kill()
-        subprocess.run(["pkill", "-f", "launcher.exe"], capture_output=True)
+        self.process.wait(30)
 
     def states(self, timeout: float = 30) -> list[dict]:
         """The state texts the window showed, in order, without repeats or unreadable frames."""
