@@ -4,3 +4,10 @@ set_target_properties(bare_window PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BI
 target_compile_definitions(bare_window PRIVATE UNICODE _UNICODE)
 target_compile_options(bare_window PRIVATE ${LAUNCHER_WARNINGS})
 target_link_options(bare_window PRIVATE -municode -mwindows -static -s)
+
+# The soak run: the real launcher in one process, retried many times, with its figures sampled.
+add_executable(soak ${CMAKE_CURRENT_LIST_DIR}/soak.cpp $<TARGET_OBJECTS:launcher_resources>)
+set_target_properties(soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+target_compile_options(soak PRIVATE ${LAUNCHER_WARNINGS})
+target_link_libraries(soak PRIVATE launcher_core psapi)
+target_link_options(soak PRIVATE -municode -static)
