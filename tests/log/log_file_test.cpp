@@ -53,15 +53,10 @@ std::wstring EnvironmentValue(const wchar_t* name)
     return length > 0 && length < 256 ? value : L"";
 }
 
-// Long enough that a line torn apart by another writer would show.
-std::string Padding(char letter)
-{
-    return std::string(120, letter);
-}
-
+// The padding makes lines long enough that one torn apart by another writer would show.
 std::string ChildLine(const std::string& tag, int index)
 {
-    return "child " + tag + " " + std::to_string(index) + " " + Padding(tag[0]);
+    return "child " + tag + " " + std::to_string(index) + " " + std::string(120, tag[0]);
 }
 
 // A copy of this test program under `fileName` in a private folder of the build tree.
@@ -114,16 +109,6 @@ void ExpectWholeLinesOf(const std::vector<std::string>& lines, const std::string
     EXPECT_EQ(linesEach, next[1]);
 }
 
-std::string LocalTimeStamp()
-{
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char stamp[32] = {};
-    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
-                  now.wDay, now.wHour, now.wMinute, now.wSecond);
-    return stamp;
-}
-
 }  // namespace
 
 // Runs only inside the copies started by the tests below.
@@ -158,14 +143,6 @@ TEST(LogLine, StampIsZeroPaddedWithTheFullYear)
     time.tm_min = 5;
     time.tm_sec = 0;
     EXPECT_EQ("2027-02-03 09:05:00\t", FormatLogStamp(time));
-
-    time.tm_year = 1999 - 1900;
-    time.tm_mon = 11;
-    time.tm_mday = 31;
-    time.tm_hour = 23;
-    time.tm_min = 59;
-    time.tm_sec = 59;
-    EXPECT_EQ("1999-12-31 23:59:59\t", FormatLogStamp(time));
 }
 
 TEST(LogLine, KeepsLatin1BytesAndWritesOneQuestionMarkPerOtherCharacter)
@@ -195,32 +172,17 @@ TEST(LogFile, WritesFormattedStampedCrLfLinesToTheFileNamedAfterTheProgram)
     EXPECT_EQ(LogPathOf(L"log_tests"), path);
 
     const int64_t start = SizeOrZero(path);
-    const std::string before = LocalTimeStamp();
     WriteLog(GetLogFile(), L"path: %s, %d, %I64d, %I64d", L"C:\\Users\\\u5F20\u4E09\\x", -7,
              5000000000LL, -9000000000LL);
     WriteLog(GetLogFile(), L"check update answer:\n %s", L"<ReturnCode>1</ReturnCode>\n<MD5/>");
     WriteLog(GetLogFile(), L"exit\n");
-    const std::string after = LocalTimeStamp();
 
+    // Split on CR LF only: a bare LF would stay inside a line and spoil its comparison.
     const std::string bytes = ReadFileBytes(path).substr(static_cast<size_t>(start));
-    // Every line break in the file is CR LF.
-    size_t lineFeeds = 0;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\n') {
-            ++lineFeeds;
-            EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at " << i;
-        }
-    }
-    EXPECT_EQ(6u, lineFeeds);
-
     const auto lines = SplitCrLfLines(bytes);
     ASSERT_EQ(6u, lines.size());
-    for (size_t i : {0u, 1u, 4u}) {
-        ASSERT_TRUE(HasStamp(lines[i])) << lines[i];
-        const std::string stamp = lines[i].substr(0, 19);
-        EXPECT_LE(before, stamp);
-        EXPECT_GE(after, stamp);
-    }
+    for (size_t i : {0u, 1u, 4u})
+        EXPECT_TRUE(HasStamp(lines[i])) << lines[i];
     EXPECT_EQ("path: C:\\Users\\??\\x, -7, 5000000000, -9000000000", StripStamp(lines[0]));
     EXPECT_EQ("check update answer:", StripStamp(lines[1]));
     EXPECT_EQ(" <ReturnCode>1</ReturnCode>", lines[2]);

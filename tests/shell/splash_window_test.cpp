@@ -60,6 +60,17 @@ TEST(SplashWindow, OpensCentredAtFixedSizeAndClosesCleanlyWhileTheWorkerWaits)
         << std::hex << style;
     EXPECT_EQ(nullptr, GetMenu(window));
     EXPECT_EQ(static_cast<ULONG_PTR>(CS_HREDRAW | CS_VREDRAW), GetClassLongPtrW(window, GCL_STYLE));
+    // No extended style was asked for; the system adds the raised edge of captioned windows.
+    EXPECT_EQ(0, GetWindowLongW(window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE);
+
+    // The class brush (not readable from another process here) shows where nothing is drawn:
+    // the bottom-right corner, away from the banner and the state text.
+    RECT client = {};
+    GetClientRect(window, &client);
+    HDC dc = GetDC(window);
+    const COLORREF corner = GetPixel(dc, client.right - 3, client.bottom - 3);
+    ReleaseDC(window, dc);
+    EXPECT_EQ(GetSysColor(COLOR_WINDOW), corner) << std::hex << corner;
 
     // Closing while the worker is blocked in its request ends the process at once, with 0.
     PostMessageW(window, WM_CLOSE, 0, 0);

@@ -1,0 +1,135 @@
+// Emptying a directory tree. Run by removal_fixture.sh, which prepares what Wine cannot make
+// from the inside: C:\removal-fixture\tree\B\link, a Unix symbolic link (listed as a reparse
+// point) to C:\removal-fixture\outside; and drive R:, whose root is a scratch folder holding
+// folder\kept.txt, so that a removal reaching for "the root of the current drive" finds only
+// that.
+#include <gtest/gtest.h>
+
+#include "environment/directory_removal.h"
+#include "support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+const std::wstring kFixture = L"C:\\removal-fixture";
+
+// The first call of the process fixes the one directory that is emptied but kept. Every test
+// goes through here first, so that call is always this one, on A with its trailing backslash
+// (still missing then, so nothing happens), as the launcher's own first call looks.
+const std::wstring& ProtectedA()
+{
+    static const std::wstring a = [] {
+        const std::wstring path = kFixture + L"\\A\\";
+        DeleteDirectoryTree(path);
+        return path;
+    }();
+    return a;
+}
+
+void MakeFile(const std::wstring& path)
+{
+    ASSERT_TRUE(WriteFileBytes(path, "data")) << "cannot write " << path;
+}
+
+void MakeFolders(const std::wstring& path)
+{
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+bool IsEmptyFolder(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool empty = true;
+    do {
+        const std::wstring name = found.cFileName;
+        empty = empty && (name == L"." || name == L"..");
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return empty;
+}
+
+// A with files at every level and the folders B and B\C.
+void MakeTreeA()
+{
+    const std::wstring a = kFixture + L"\\A";
+    MakeFolders(a + L"\\B\\C");
+    MakeFile(a + L"\\top.txt");
+    MakeFile(a + L"\\B\\middle.txt");
+    MakeFile(a + L"\\B\\C\\bottom.txt");
+}
+
+}  // namespace
+
+TEST(DeleteDirectoryTree, EmptiesTheFirstDirectoryAsSpelledAndRemovesAnyOther)
+{
+    const std::wstring& a = ProtectedA();
+    MakeTreeA();
+    DeleteDirectoryTree(a);
+    EXPECT_TRUE(IsEmptyFolder(kFixture + L"\\A"));
+
+    // Only the exact spelling of the first call is protected.
+    MakeTreeA();
+    DeleteDirectoryTree(kFixture + L"\\A");
+    EXPECT_FALSE(FileExists(kFixture + L"\\A"));
+
+    const std::wstring x = kFixture + L"\\X";
+    MakeFolders(x + L"\\Y");
+    MakeFile(x + L"\\Y\\file.txt");
+    DeleteDirectoryTree(x + L"\\");
+    EXPECT_FALSE(FileExists(x));
+}
+
+TEST(DeleteDirectoryTree, KeepsAReadOnlyFileAndTheFoldersAboveIt)
+{
+    const std::wstring& a = ProtectedA();
+    MakeTreeA();
+    const std::wstring readOnly = kFixture + L"\\A\\B\\read-only.txt";
+    MakeFile(readOnly);
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    DeleteDirectoryTree(a);
+    EXPECT_TRUE(FileExists(readOnly));
+    EXPECT_FALSE(FileExists(kFixture + L"\\A\\top.txt"));
+    EXPECT_FALSE(FileExists(kFixture + L"\\A\\B\\middle.txt"));
+    EXPECT_FALSE(FileExists(kFixture + L"\\A\\B\\C"));
+
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveTree(kFixture + L"\\A\\B");
+}
+
+TEST(DeleteDirectoryTree, NeverReachesThroughALinkOutOfItsTree)
+{
+    ProtectedA();
+    const std::wstring tree = kFixture + L"\\tree";
+    const DWORD link = GetFileAttributesW((tree + L"\\B\\link").c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, link) << "run through removal_fixture.sh";
+    ASSERT_TRUE(link & FILE_ATTRIBUTE_REPARSE_POINT);
+    MakeFile(tree + L"\\B\\beside-the-link.txt");
+    MakeFile(tree + L"\\top.txt");
+
+    DeleteDirectoryTree(tree);
+    EXPECT_FALSE(FileExists(tree + L"\\B\\beside-the-link.txt"));
+    EXPECT_FALSE(FileExists(tree + L"\\top.txt"));
+    EXPECT_EQ("keep", ReadFileBytes(kFixture + L"\\outside\\kept.txt"));
+    EXPECT_EQ("keep", ReadFileBytes(kFixture + L"\\outside\\inner\\kept.txt"));
+}
+
+TEST(DeleteDirectoryTree, RefusesAnEmptyPathAndALoneBackslash)
+{
+    ProtectedA();
+    ASSERT_EQ("keep", ReadFileBytes(L"R:\\folder\\kept.txt")) << "run through removal_fixture.sh";
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    // Both would name the root of the current drive: let that be the scratch drive.
+    ASSERT_TRUE(SetCurrentDirectoryW(L"R:\\folder"));
+    DeleteDirectoryTree(L"");
+    DeleteDirectoryTree(L"\\");
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ("keep", ReadFileBytes(L"R:\\folder\\kept.txt"));
+}

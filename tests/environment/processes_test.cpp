@@ -1,0 +1,146 @@
+// Finding a running program by its executable name, and starting programs, with the stand-in
+// application as the program: its start records in %TEMP% say which build started.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <vector>
+
+#include "environment/managed_application.h"
+#include "environment/processes.h"
+#include "support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+constexpr DWORD kStartMs = 20000;
+
+std::wstring StandIn(const std::wstring& version)
+{
+    return BuildPath(L"fixtures\\app-" + version + L"\\Osker Map Updater.exe");
+}
+
+std::wstring Quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+// Identifiers of the processes named `exeName`, in snapshot order.
+std::vector<DWORD> ProcessesNamed(const std::wstring& exeName)
+{
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (exeName == entry.szExeFile)
+            found.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return found;
+}
+
+void EndProcessesNamed(const std::wstring& exeName)
+{
+    for (const DWORD id : ProcessesNamed(exeName)) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (process) {
+            TerminateProcess(process, 99);
+            WaitForSingleObject(process, 10000);
+            CloseHandle(process);
+        }
+    }
+}
+
+std::wstring StartsLog()
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"stand-in-app-starts.log";
+}
+
+size_t StartsLogSize()
+{
+    return ReadFileBytes(StartsLog()).size();
+}
+
+std::vector<std::string> StartsSince(size_t offset)
+{
+    const std::string bytes = ReadFileBytes(StartsLog());
+    return bytes.size() < offset ? std::vector<std::string>{}
+                                 : SplitCrLfLines(bytes.substr(offset));
+}
+
+// Removes what it names when the test ends, however it ends.
+struct Scratch {
+    std::wstring path;
+    ~Scratch() { RemoveTree(path); }
+};
+
+}  // namespace
+
+TEST(FindProcessByName, MatchesTheWholeExecutableNameCaseIncluded)
+{
+    EndProcessesNamed(kApplicationExeName);
+    const Scratch folder{BuildPath(L"tests\\process-names")};
+    CreateDirectoryW(folder.path.c_str(), nullptr);
+    const std::wstring lowerCase = folder.path + L"\\osker map updater.exe";
+    ASSERT_TRUE(CopyFileTo(StandIn(L"2.5"), lowerCase));
+
+    ChildProcess app(Quoted(lowerCase));
+    ASSERT_TRUE(app.Started());
+    ASSERT_TRUE(WaitFor([&] { return FindProcessByName(L"osker map updater.exe") == app.Id(); },
+                        kStartMs));
+    EXPECT_EQ(0u, FindProcessByName(kApplicationExeName));
+    EXPECT_EQ(0u, FindProcessByName(L"osker map updater"));
+    EXPECT_EQ(0u, FindProcessByName(lowerCase));
+    app.Kill();
+}
+
+TEST(FindProcessByName, GivesTheFirstOfSeveralInSnapshotOrderAndZeroForNone)
+{
+    EndProcessesNamed(kApplicationExeName);
+    EXPECT_EQ(0u, FindProcessByName(kApplicationExeName));
+
+    ChildProcess first(Quoted(StandIn(L"2.5")));
+    ChildProcess second(Quoted(StandIn(L"2.6")));
+    ASSERT_TRUE(WaitFor([] { return ProcessesNamed(kApplicationExeName).size() == 2; }, kStartMs));
+    const std::vector<DWORD> listed = ProcessesNamed(kApplicationExeName);
+    const DWORD found = FindProcessByName(kApplicationExeName);
+    EXPECT_TRUE(found == first.Id() || found == second.Id()) << found;
+    EXPECT_EQ(listed.front(), found);
+}
+
+TEST(RunProgram, StartsAPathWithBlanksItselfAndNotTheProgramNamedByItsFirstWord)
+{
+    wchar_t programFiles[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+    const std::wstring folder = std::wstring(programFiles) + L"\\Launcher Run Test";
+    const size_t blank = folder.find(L' ');
+    ASSERT_NE(std::wstring::npos, blank) << "no blank in " << folder;
+    // Unquoted, "C:\Program Files\..." is first tried as C:\Program.exe with arguments.
+    const Scratch decoy{folder.substr(0, blank) + L".exe"};
+    const Scratch target{folder};
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"\\" + kApplicationExeName;
+    ASSERT_TRUE(CopyFileTo(StandIn(L"2.6"), program));
+    ASSERT_TRUE(CopyFileTo(StandIn(L"2.5"), decoy.path));
+    EndProcessesNamed(kApplicationExeName);
+
+    const size_t offset = StartsLogSize();
+    EXPECT_GT(RunProgram(program), 31u);
+    EXPECT_TRUE(WaitFor([&] { return !StartsSince(offset).empty(); }, kStartMs));
+    const std::vector<std::string> starts = StartsSince(offset);
+    ASSERT_EQ(1u, starts.size());
+    EXPECT_EQ(0u, starts[0].rfind("started 2.6 ", 0)) << starts[0];
+
+    EndProcessesNamed(kApplicationExeName);
+    EndProcessesNamed(decoy.path.substr(decoy.path.rfind(L'\\') + 1));
+}
+
+TEST(RunProgram, ReportsAMissingProgramWithACodeOf31OrLess)
+{
+    EXPECT_LE(RunProgram(L"C:\\No Such Folder\\missing program.exe"), 31u);
+    EXPECT_LE(RunProgram(BuildPath(L"fixtures\\no-such-program.exe")), 31u);
+}
