@@ -1,7 +1,5 @@
 #include "dialogs/dialog_user.h"
 
-#include <gtest/gtest.h>
-
 #include <thread>
 
 #include "presentation/ui_language.h"
@@ -249,7 +247,8 @@ INT_PTR ShowAndUse(CDlg& dlg, HWND owner,
         if (dialog && !user.WaitUntilGone(dialog))
             EndDialog(dialog, kLeftOpen);
     });
-    // Away from the screen's centre, where the templates' own mouse centring would put it.
+    // The templates centre on the mouse on Windows: keep it away from the screen's centre so
+    // that only the dialog's own centring can put it there.
     SetCursorPos(5, 5);
     const INT_PTR result = ShowDialog(dlg, GetModuleHandleW(nullptr), owner);
     person.join();

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -84,5 +86,24 @@ INT_PTR ShowAndUse(CDlg& dlg, HWND owner,
 
 // Where a window of this size is put when centred on the primary screen.
 POINT CentredOrigin(const RECT& window);
+
+// Tests whose dialogs speak the launcher's UI language and share one owner window.
+class DialogTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        UseLauncherLanguage();
+        s_owner = new OwnerWindow;
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_owner;
+        s_owner = nullptr;
+    }
+    static HWND Owner() { return s_owner->Handle(); }
+
+private:
+    static inline OwnerWindow* s_owner = nullptr;
+};
 
 }  // namespace dialog_test
