@@ -15,6 +15,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -63,8 +64,15 @@ class Machine:
         return self.build.joinpath("fixtures", *parts)
 
     def wine(self, *args: str, timeout: float = 60, env: dict | None = None) -> subprocess.CompletedProcess:
-        return subprocess.run(["wine", *args], capture_output=True, timeout=timeout,
-                              env=env or os.environ.copy(), stdin=subprocess.DEVNULL)
+        """Runs a Windows program and returns its output. The output goes through a file, not a
+        pipe: Wine's desktop process, restarted by whichever program needs it, inherits that
+        program's output and would hold a pipe open long after the program ended."""
+        with tempfile.TemporaryFile() as out:
+            done = subprocess.run(["wine", *args], stdout=out, stderr=subprocess.DEVNULL,
+                                  timeout=timeout, env=env or os.environ.copy(),
+                                  stdin=subprocess.DEVNULL)
+            out.seek(0)
+            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), b"")
 
     def end_stand_in_apps(self) -> None:
         self.wine(str(self.fixture("tell_stand_in_exit.exe")), "15000", timeout=30)
@@ -151,11 +159,14 @@ class Run:
         self.env.update(env or {})
         self.started = time.monotonic()
         self.watcher = None
+        self.watch_file = None
         if watch:
+            # Through a file, for the reason given in Machine.wine.
+            self.watch_file = tempfile.NamedTemporaryFile(prefix="launcher-watch-", delete=False)
             self.watcher = subprocess.Popen(
                 ["wine", str(machine.ui_driver), "watch", "--launcher",
                  windows_path(machine.launcher), "--timeout", "600000"],
-                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+                stdout=self.watch_file, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         self.process = subprocess.Popen(["wine", str(machine.launcher)], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         stdin=subprocess.DEVNULL)
@@ -184,10 +195,14 @@ class Run:
             if not self.watcher:
                 return []
             try:
-                out, _ = self.watcher.communicate(timeout=timeout)
+                self.watcher.wait(timeout=timeout)
             except subprocess.TimeoutExpired:
                 self.watcher.kill()
-                out, _ = self.watcher.communicate()
+                self.watcher.wait()
+            self.watch_file.close()
+            path = Path(self.watch_file.name)
+            out = path.read_bytes()
+            path.unlink(missing_ok=True)
             seen = []
             self.watch_log = out.decode("utf-8", "replace")
             for raw in self.watch_log.splitlines():
