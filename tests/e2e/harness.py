@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -248,3 +249,30 @@ def preamble(major: int | None, minor: int | None) -> list[str]:
         lines.append(f"local version: {major}.{minor:02d}")
     lines.append(check_url(major or 0, minor or 0))
     return lines
+
+
+class LauncherCase(unittest.TestCase):
+    """A class of runs sharing one test update service; every test starts from a clean machine
+    (no application, no download, no stand-in traces) and a service in its default state."""
+
+    machine: Machine
+    service: UpdateService
+    installer: bytes
+    setup_path: str  # the downloaded installer's path as the launcher logs it
+
+    @classmethod
+    def setUpClass(cls) -> None:
+        cls.machine = Machine()
+        cls.service = UpdateService(max_hold_ms=120_000).start()
+        cls.installer = cls.machine.fixture("setup-2.6", "Setup.exe").read_bytes()
+        cls.setup_path = ("C:\\users\\" + getpass.getuser() +
+                          "\\Temp\\Osker\\Osker Map Updater\\Setup.exe")
+
+    @classmethod
+    def tearDownClass(cls) -> None:
+        cls.service.stop()
+        cls.machine.reset()
+
+    def setUp(self) -> None:
+        self.machine.reset()
+        self.service.reset()

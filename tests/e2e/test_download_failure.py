@@ -4,12 +4,10 @@ log, the exit code, the installed version and the application's starts checked a
 
 from __future__ import annotations
 
-import getpass
-import subprocess
 import time
 import unittest
 
-from harness import Fault, Machine, Run, UpdateService
+from harness import Fault, LauncherCase, Run
 
 FAILURE_TITLE = "無法下載"
 MANUAL_TITLE = "請按照以下步驟操作"
@@ -22,39 +20,14 @@ def instructions(link: str, file_name: str) -> str:
             "2、下載完成後執行“" + file_name + "”，安裝將在背景執行，請耐心等待1-2分鐘。")
 
 
-class DownloadFailure(unittest.TestCase):
-    machine: Machine
-    service: UpdateService
-
+class DownloadFailure(LauncherCase):
     @classmethod
     def setUpClass(cls) -> None:
-        cls.machine = Machine()
-        # Wine's desktop process starts with the first program that needs one, inherits that
-        # program's output and lingers: started by a helper whose output is being read, it
-        # stalls that read. A quiet program kept running for the class keeps it up from here.
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
-        cls.desktop_keeper = subprocess.Popen(
-            ["wine", str(cls.machine.ui_driver), "find", "--class", "KeepDesktop",
-             "--timeout", "600000"], **quiet)
-        subprocess.run(["wine", str(cls.machine.ui_driver), "find", "--class", "KeepDesktop",
-                        "--timeout", "0"], timeout=60, **quiet)
-        cls.service = UpdateService().start()
-        cls.installer = cls.machine.fixture("setup-2.6", "Setup.exe").read_bytes()
+        super().setUpClass()
         cls.link = cls.service.base_url + "files/Setup.exe"
-        cls.setup_path = ("C:\\users\\" + getpass.getuser() +
-                          "\\Temp\\Osker\\Osker Map Updater\\Setup.exe")
-
-    @classmethod
-    def tearDownClass(cls) -> None:
-        cls.service.stop()
-        cls.machine.reset()
-        cls.desktop_keeper.kill()
-        cls.desktop_keeper.wait(10)
 
     def setUp(self) -> None:
-        self.machine.reset()
-        self.service.reset()
+        super().setUp()
         # The installed 2.5 is not running, so an ended run that started it would show.
         self.machine.install_app("2.5")
         self.service.set_download(self.installer, fault=Fault.http_status(500))

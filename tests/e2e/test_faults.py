@@ -11,28 +11,13 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import Fault, Machine, Run, UpdateService, md5_hex, windows_path
+from harness import LauncherCase, Run, md5_hex, windows_path
 from update_service import build_check_reply
 
 
-class FaultRun(unittest.TestCase):
-    machine: Machine
-    service: UpdateService
-
-    @classmethod
-    def setUpClass(cls) -> None:
-        cls.machine = Machine()
-        cls.service = UpdateService(max_hold_ms=120_000).start()
-        cls.installer = cls.machine.fixture("setup-2.6", "Setup.exe").read_bytes()
-
-    @classmethod
-    def tearDownClass(cls) -> None:
-        cls.service.stop()
-        cls.machine.reset()
-
+class FaultRun(LauncherCase):
     def setUp(self) -> None:
-        self.machine.reset()
-        self.service.reset()
+        super().setUp()
         self.machine.install_app("2.5")
 
     def offer_update(self) -> None:

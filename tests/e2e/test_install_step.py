@@ -3,38 +3,20 @@
 
 from __future__ import annotations
 
-import getpass
 import subprocess
 import time
 import unittest
 
-from harness import APP_EXE, Machine, Run, UpdateService, md5_hex
+from harness import APP_EXE, LauncherCase, Run, md5_hex
 
 CAPTION = "Osker Map Updater正在執行"
 TEXT = "請先關閉 Osker Map Updater"
 IDRETRY, IDCANCEL = 4, 2
 
 
-class ApplicationRunningDuringInstall(unittest.TestCase):
-    machine: Machine
-    service: UpdateService
-
-    @classmethod
-    def setUpClass(cls) -> None:
-        cls.machine = Machine()
-        cls.service = UpdateService().start()
-        cls.installer = cls.machine.fixture("setup-2.6", "Setup.exe").read_bytes()
-        cls.setup_path = ("C:\\users\\%s\\Temp\\Osker\\Osker Map Updater\\Setup.exe"
-                          % getpass.getuser())
-
-    @classmethod
-    def tearDownClass(cls) -> None:
-        cls.service.stop()
-        cls.machine.reset()
-
+class ApplicationRunningDuringInstall(LauncherCase):
     def setUp(self) -> None:
-        self.machine.reset()
-        self.service.reset()
+        super().setUp()
         self.machine.install_app("2.5")
         self.app = subprocess.Popen(["wine", str(self.machine.app_dir / APP_EXE)],
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

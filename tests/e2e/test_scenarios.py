@@ -8,29 +8,11 @@ import unittest
 
 import time
 
-from harness import Fault, Machine, Run, UpdateService, md5_hex, preamble, strip_stamp
+from harness import Fault, LauncherCase, Run, md5_hex, preamble, strip_stamp
 from update_service import build_check_reply, unreachable_port
 
 
-class Scenario(unittest.TestCase):
-    machine: Machine
-    service: UpdateService
-
-    @classmethod
-    def setUpClass(cls) -> None:
-        cls.machine = Machine()
-        cls.service = UpdateService().start()
-        cls.installer = cls.machine.fixture("setup-2.6", "Setup.exe").read_bytes()
-
-    @classmethod
-    def tearDownClass(cls) -> None:
-        cls.service.stop()
-        cls.machine.reset()
-
-    def setUp(self) -> None:
-        self.machine.reset()
-        self.service.reset()
-
+class Scenario(LauncherCase):
     def offer(self, version: str = "2.06", *, visible: bool = True, **fields) -> None:
         """Offers the 2.6 installer. `visible` slows the reply and the download down enough
         for every state, and several percentages, to stay on screen for a while."""
