@@ -33,7 +33,9 @@ bool IsLegalUtf8(const uint8_t* source, int length)
         return false;
     if (length >= 2) {
         const uint8_t second = source[1];
-        if (second > 0xBF)
+        // A continuation byte after every lead, also after 0xED and 0xF4, whose checks below
+        // only bound it from above: ED 00 80 would otherwise pass as U+B000.
+        if (second < 0x80 || second > 0xBF)
             return false;
         switch (source[0]) {
         case 0xE0: if (second < 0xA0) return false; break;  // overlong

@@ -16,8 +16,7 @@ public:
     bool Installed() const { return m_slot != nullptr; }
 
     // The original function, as a pointer of its own type.
-    template <typename Function>
-    Function Original() const
+    template <typename Function> Function Original() const
     {
         return reinterpret_cast<Function>(m_original);
     }

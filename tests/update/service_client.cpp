@@ -1,13 +1,44 @@
 #include "update/service_client.h"
 
 #include <winsock2.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "log/log_file.h"
 #include "support/test_support.h"
 
 namespace update_test {
+
+namespace {
+
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* exception)
+{
+    std::fprintf(stderr, "unhandled exception 0x%08lx\n",
+                 exception->ExceptionRecord->ExceptionCode);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// A crash in the code under test ends the program at once, instead of waiting in Wine's crash
+// dialog until the service's time limit.
+const bool g_crashesEndTheProgram = [] {
+    SetUnhandledExceptionFilter(EndOnCrash);
+    return true;
+}();
+
+}  // namespace
+
+double NowMs()
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 unsigned short ServicePort()
 {
@@ -51,14 +82,13 @@ private:
 
 }  // namespace
 
-std::string ServiceExchange(const char* method, const std::string& target,
-                            const std::string& body)
+std::string ServiceExchange(const char* method, const std::string& target, const std::string& body)
 {
     Socket connection;
     EXPECT_NE(INVALID_SOCKET, connection.get());
     const DWORD timeoutMs = 10000;
-    setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO,
-               reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+    setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+               sizeof timeoutMs);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -68,9 +98,10 @@ std::string ServiceExchange(const char* method, const std::string& target,
         return std::string();
     }
     // HTTP/1.0: the service closes the connection after its reply, which ends the read.
-    const std::string request = std::string(method) + " " + target +
-                                " HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Length: " +
-                                std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string request =
+        std::string(method) + " " + target +
+        " HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n\r\n" + body;
     send(connection.get(), request.data(), static_cast<int>(request.size()), 0);
     std::string reply;
     char buffer[8192];
@@ -93,12 +124,12 @@ void ClearRecordedRequests()
     ServiceExchange("POST", "/_control/clear");
 }
 
-std::vector<std::string> RecordedTargets()
+std::vector<std::string> RecordedRequests(const std::string& field)
 {
-    // The listing is JSON; the targets the tests use hold no quote or backslash, so each is
-    // the text between the quotes after its key.
+    // The listing is JSON; the values the tests look at hold no quote or backslash, so each
+    // is the text between the quotes after its key.
     const std::string listing = ServiceExchange("GET", "/_control/requests");
-    const std::string key = "\"target\": \"";
+    const std::string key = "\"" + field + "\": \"";
     std::vector<std::string> targets;
     for (size_t at = listing.find(key); at != std::string::npos; at = listing.find(key, at)) {
         at += key.size();
@@ -106,6 +137,16 @@ std::vector<std::string> RecordedTargets()
         targets.push_back(listing.substr(at, end - at));
     }
     return targets;
+}
+
+std::string GeneratedBytes(size_t length, bool binary)
+{
+    static const std::string kPattern =
+        "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ\r\n";
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = binary ? static_cast<char>(i & 0xFF) : kPattern[i % kPattern.size()];
+    return bytes;
 }
 
 std::string Hex(const std::string& bytes)
@@ -141,23 +182,73 @@ std::vector<std::string> LogTail::NewLines() const
 DialogResponder::DialogResponder(WORD command)
 {
     m_thread = std::thread([this, command] {
-        HWND dialog = nullptr;
-        test_support::WaitFor(
-            [&] {
-                dialog = test_support::FindProcessWindow(GetCurrentProcessId(), L"#32770");
-                return dialog != nullptr && IsWindowVisible(dialog);
-            },
-            15000);
-        if (dialog == nullptr)
-            return;
-        m_answeredAt = GetTickCount64();
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
+        const ULONGLONG deadline = GetTickCount64() + 15000;
+        while (!m_stop && GetTickCount64() < deadline) {
+            HWND dialog = test_support::FindProcessWindow(GetCurrentProcessId(), L"#32770");
+            if (dialog == nullptr || !IsWindowVisible(dialog)) {
+                Sleep(20);
+                continue;
+            }
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
+            ++m_answered;
+            // The same dialog is answered once; the next one may come after it is gone.
+            test_support::WaitFor([&] { return m_stop || !IsWindow(dialog); }, 10000);
+        }
     });
 }
 
 DialogResponder::~DialogResponder()
 {
+    m_stop = true;
     m_thread.join();
+}
+
+namespace {
+
+ImportHook* g_dialogHook = nullptr;
+int g_dialogCalls = 0;
+double g_dialogReturnedAt = 0;
+
+DWORD WINAPI TimedInternetErrorDlg(HWND owner, HINTERNET request, DWORD error, DWORD flags,
+                                   LPVOID* data)
+{
+    const DWORD result =
+        g_dialogHook->Original<decltype(&InternetErrorDlg)>()(owner, request, error, flags, data);
+    ++g_dialogCalls;
+    g_dialogReturnedAt = NowMs();
+    return result;
+}
+
+}  // namespace
+
+CredentialDialogWatch::CredentialDialogWatch()
+{
+    g_dialogCalls = 0;
+    g_dialogReturnedAt = 0;
+    m_hook = std::make_unique<ImportHook>("wininet.dll", "InternetErrorDlg",
+                                          reinterpret_cast<const void*>(&TimedInternetErrorDlg));
+    g_dialogHook = m_hook.get();
+}
+
+CredentialDialogWatch::~CredentialDialogWatch()
+{
+    m_hook.reset();
+    g_dialogHook = nullptr;
+}
+
+bool CredentialDialogWatch::Installed() const
+{
+    return m_hook->Installed();
+}
+
+int CredentialDialogWatch::Calls() const
+{
+    return g_dialogCalls;
+}
+
+double CredentialDialogWatch::ReturnedAt() const
+{
+    return g_dialogReturnedAt;
 }
 
 }  // namespace update_test

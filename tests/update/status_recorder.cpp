@@ -9,7 +9,8 @@ StatusRecorder* g_recorder = nullptr;
 }  // namespace
 
 StatusRecorder::StatusRecorder()
-    : m_hook("user32.dll", "InvalidateRect", reinterpret_cast<const void*>(&RecordingInvalidateRect))
+    : m_hook("user32.dll", "InvalidateRect",
+             reinterpret_cast<const void*>(&RecordingInvalidateRect))
 {
     g_recorder = this;
 }
@@ -37,12 +38,4 @@ std::vector<StatusChange> StatusRecorder::Changes() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_changes;
-}
-
-std::vector<int32_t> StatusRecorder::Progress() const
-{
-    std::vector<int32_t> progress;
-    for (const StatusChange& change : Changes())
-        progress.push_back(change.progress);
-    return progress;
 }

@@ -27,7 +27,6 @@ public:
 
     bool Installed() const { return m_hook.Installed(); }
     std::vector<StatusChange> Changes() const;
-    std::vector<int32_t> Progress() const;  // the progress of each change, in order
 
 private:
     static BOOL WINAPI RecordingInvalidateRect(HWND window, const RECT* rect, BOOL erase);

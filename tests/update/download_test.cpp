@@ -1,0 +1,271 @@
+// DownloadFile through the real WinINet against the local update service.
+#include <gtest/gtest.h>
+
+#include "shell/launcher_status.h"
+#include "support/test_support.h"
+#include "update/download.h"
+#include "update/service_client.h"
+#include "update/status_recorder.h"
+
+using namespace update_test;
+using test_support::FileSize;
+using test_support::ReadFileBytes;
+
+namespace {
+
+const std::string kStaleBytes = "bytes of an earlier, failed attempt";
+
+std::wstring Destination()
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"update_download_tests";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\Setup.exe";
+}
+
+std::string Narrow(const std::wstring& ascii)
+{
+    return std::string(ascii.begin(), ascii.end());
+}
+
+struct Downloaded {
+    bool ok = false;
+    double elapsedMs = 0;
+    std::vector<std::string> log;
+    std::vector<StatusChange> changes;
+    std::string bytes;  // the destination afterwards
+    std::string downloadLine;
+    double returnedAt = 0;
+};
+
+Downloaded Download(const std::string& pathQuery, int64_t expectedSize,
+                    const std::wstring& expectedMd5 = std::wstring(),
+                    const std::wstring& destination = Destination())
+{
+    // Every call must start from an empty file, whatever an earlier attempt left.
+    test_support::WriteFileBytes(destination, kStaleBytes);
+    const std::wstring url = ServiceUrl(pathQuery);
+    Downloaded result;
+    result.downloadLine = "download: " + Narrow(url) + " to " + Narrow(destination);
+    {
+        StatusRecorder recorder;
+        EXPECT_TRUE(recorder.Installed());
+        LogTail tail;
+        InternetHandles handles;
+        const double started = NowMs();
+        result.ok = DownloadFile(handles, url, destination, expectedSize, expectedMd5);
+        result.returnedAt = NowMs();
+        result.elapsedMs = result.returnedAt - started;
+        result.log = tail.NewLines();
+        result.changes = recorder.Changes();
+        EXPECT_EQ(nullptr, handles.m_hSession);
+        EXPECT_EQ(nullptr, handles.m_hHttp);
+    }
+    result.bytes = ReadFileBytes(destination);
+    return result;
+}
+
+// Each published status is a download percentage for the whole window, rising, never repeated.
+void ExpectRisingPercentages(const Downloaded& downloaded)
+{
+    int32_t previous = 0;
+    for (const StatusChange& change : downloaded.changes) {
+        EXPECT_EQ(StateDownloading, change.state);
+        EXPECT_TRUE(change.wholeWindowErased);
+        EXPECT_GT(change.progress, previous);
+        EXPECT_LE(change.progress, 100);
+        previous = change.progress;
+    }
+}
+
+}  // namespace
+
+TEST(DownloadFile, CompleteFileIsAcceptedWithOnePublicationPerNewPercent)
+{
+    const struct {
+        const char* pathQuery;
+        size_t size;
+        bool binary;
+    } cases[] = {
+        {"/fault/bytes/1000?fill=binary", 1000, true},
+        // far more reads than percentages: each percentage must still appear only once
+        {"/fault/bytes/10000000", 10000000, false},
+        {"/fault/trickle/40000/20/200000?fill=binary", 200000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pathQuery);
+        const Downloaded downloaded = Download(c.pathQuery, static_cast<int64_t>(c.size));
+
+        EXPECT_TRUE(downloaded.ok);
+        EXPECT_LT(downloaded.elapsedMs, 1000.0);
+        EXPECT_TRUE(GeneratedBytes(c.size, c.binary) == downloaded.bytes);
+        EXPECT_EQ(std::vector<std::string>{downloaded.downloadLine}, downloaded.log);
+        ASSERT_FALSE(downloaded.changes.empty());
+        EXPECT_EQ(100, downloaded.changes.back().progress);
+        ExpectRisingPercentages(downloaded);
+    }
+}
+
+struct EarlyFailure {
+    const char* name;
+    const char* pathQuery;
+    int64_t expectedSize;
+    const char* logLine;
+};
+
+class EarlyFailures : public testing::TestWithParam<EarlyFailure> {};
+
+TEST_P(EarlyFailures, WriteNoByteAndPauseOnce)
+{
+    ClearRecordedRequests();
+    const Downloaded downloaded = Download(GetParam().pathQuery, GetParam().expectedSize);
+
+    EXPECT_FALSE(downloaded.ok);
+    EXPECT_GE(downloaded.elapsedMs, 1000.0);
+    EXPECT_EQ("", downloaded.bytes);
+    EXPECT_EQ((std::vector<std::string>{downloaded.downloadLine, GetParam().logLine}),
+              downloaded.log);
+    EXPECT_TRUE(downloaded.changes.empty());
+    EXPECT_EQ(1u, RecordedRequests().size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DownloadFile, EarlyFailures,
+    testing::Values(
+        EarlyFailure{"OneByteMoreExpected", "/fault/bytes/1000", 1001,
+                     "length error: server setting size:  1000, actual size:  1001"},
+        EarlyFailure{"OneByteLessExpected", "/fault/bytes/1000", 999,
+                     "length error: server setting size:  1000, actual size:  999"},
+        EarlyFailure{"NoContentLength", "/fault/bytes/1000?length=none", 1000,
+                     "length error: server setting size:  , actual size:  1000"},
+        EarlyFailure{"ExpectedSizeBeyond32Bits", "/fault/bytes/1000", 5000000000,
+                     "length error: server setting size:  1000, actual size:  5000000000"},
+        EarlyFailure{"AnnouncedSizeBeyond32Bits", "/fault/bytes/1000?length=4294968296", 1000,
+                     "length error: server setting size:  4294968296, actual size:  1000"},
+        EarlyFailure{"NotFound", "/fault/status/404", 1000, "HTTP_STATUS error, code: 404"}),
+    [](const testing::TestParamInfo<EarlyFailure>& p) { return p.param.name; });
+
+struct SizeMismatch {
+    const char* name;
+    const char* pathQuery;
+    int64_t expectedSize;
+    size_t bytesArriving;
+    const char* logLine;
+};
+
+class SizeMismatches : public testing::TestWithParam<SizeMismatch> {};
+
+TEST_P(SizeMismatches, KeepWhatArrivedAndFailTheSizeCheck)
+{
+    const Downloaded downloaded = Download(GetParam().pathQuery, GetParam().expectedSize);
+
+    EXPECT_FALSE(downloaded.ok);
+    EXPECT_GE(downloaded.elapsedMs, 1000.0);
+    EXPECT_TRUE(GeneratedBytes(GetParam().bytesArriving) == downloaded.bytes)
+        << downloaded.bytes.size() << " bytes kept";
+    ASSERT_GE(downloaded.log.size(), 2u);
+    EXPECT_EQ(downloaded.downloadLine, downloaded.log.front());
+    EXPECT_EQ(GetParam().logLine, downloaded.log.back());
+    // Between them at most the line of a failed read.
+    if (downloaded.log.size() == 3) {
+        EXPECT_EQ(0u, downloaded.log[1].find("InternetReadFile, code: "));
+    }
+    EXPECT_LE(downloaded.log.size(), 3u);
+    ExpectRisingPercentages(downloaded);
+    if (!downloaded.changes.empty()) {
+        EXPECT_LT(downloaded.changes.back().progress, 100);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DownloadFile, SizeMismatches,
+    testing::Values(
+        SizeMismatch{"ConnectionDroppedMidFile", "/fault/drop/300000/1000000", 1000000, 300000,
+                     "Download size(300000) not equal to server size(1000000) "},
+        SizeMismatch{"ConnectionDroppedBeyond32Bits", "/fault/bytes/1000?length=5000000000",
+                     5000000000, 1000, "Download size(1000) not equal to server size(5000000000) "},
+        // No length announced and none expected: nothing to divide by, the size check decides.
+        SizeMismatch{"DataWhereNoneExpected", "/fault/bytes/1000?length=none", 0, 1000,
+                     "Download size(1000) not equal to server size(0) "}),
+    [](const testing::TestParamInfo<SizeMismatch>& p) { return p.param.name; });
+
+TEST(DownloadFile, EmptyFileExpectedEmptyIsAcceptedWithoutPercentage)
+{
+    const Downloaded downloaded = Download("/fault/empty", 0);
+
+    EXPECT_TRUE(downloaded.ok);
+    EXPECT_EQ("", downloaded.bytes);
+    EXPECT_TRUE(downloaded.changes.empty());
+}
+
+TEST(DownloadFile, DigestOf32HexDigitsMustMatchInEitherCase)
+{
+    const char* const pathQuery = "/fault/bytes/100000?fill=binary";
+    const std::string actual = "7007d9ba10b9a5e64a9f92df87e94a06";  // MD5 of those bytes
+    const struct {
+        const wchar_t* md5;
+        bool ok;
+    } cases[] = {
+        {L"7007d9ba10b9a5e64a9f92df87e94a06", true},
+        {L"7007D9BA10B9A5E64A9F92DF87E94A06", true},
+        {L"7007d9ba10b9a5e64a9f92df87e94a07", false},
+        {L"00000000000000000000000000000000", false},
+        // anything but 32 hexadecimal digits is not checked
+        {L"", true},
+        {L"7007d9ba10b9a5e64a9f92df87e94a0", true},
+        {L"7007d9ba10b9a5e64a9f92df87e94a077", true},
+        {L"7007d9ba10b9a5e64a9f92df87e94a0g", true},
+        {L" 7007d9ba10b9a5e64a9f92df87e94a0", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.md5));
+        const Downloaded downloaded = Download(pathQuery, 100000, c.md5);
+
+        EXPECT_EQ(c.ok, downloaded.ok);
+        EXPECT_EQ(100000u, downloaded.bytes.size());
+        if (c.ok) {
+            EXPECT_EQ(std::vector<std::string>{downloaded.downloadLine}, downloaded.log);
+        } else {
+            EXPECT_GE(downloaded.elapsedMs, 1000.0);
+            EXPECT_EQ(
+                (std::vector<std::string>{downloaded.downloadLine,
+                                          "Download MD5(" + actual + ") not equal to server MD5(" +
+                                              Narrow(c.md5) + ")"}),
+                downloaded.log);
+        }
+    }
+}
+
+TEST(DownloadFile, CancelledCredentialDialogReturnsAtOnceWithoutLogLine)
+{
+    ClearRecordedRequests();
+    CredentialDialogWatch dialogs;
+    ASSERT_TRUE(dialogs.Installed());
+    DialogResponder responder(IDCANCEL);
+    const Downloaded downloaded = Download("/fault/auth401", 1000);
+
+    ASSERT_EQ(1, responder.Answered()) << "no credential dialog appeared";
+    EXPECT_FALSE(downloaded.ok);
+    EXPECT_EQ(1, dialogs.Calls());
+    EXPECT_LT(downloaded.returnedAt - dialogs.ReturnedAt(), 500.0);
+    EXPECT_EQ("", downloaded.bytes);
+    EXPECT_EQ(std::vector<std::string>{downloaded.downloadLine}, downloaded.log);
+    EXPECT_EQ(1u, RecordedRequests().size());
+}
+
+TEST(DownloadFile, UncreatableDestinationFailsBeforeAnyRequest)
+{
+    ClearRecordedRequests();
+    const std::wstring destination = Destination() + L"-missing\\Setup.exe";
+    LogTail tail;
+    InternetHandles handles;
+    const double started = NowMs();
+    EXPECT_FALSE(DownloadFile(handles, ServiceUrl("/fault/bytes/10"), destination, 10));
+    EXPECT_LT(NowMs() - started, 500.0);
+    EXPECT_EQ((std::vector<std::string>{"download: " + Narrow(ServiceUrl("/fault/bytes/10")) +
+                                            " to " + Narrow(destination),
+                                        "file open fail: " + Narrow(destination)}),
+              tail.NewLines());
+    EXPECT_TRUE(RecordedRequests().empty());
+}
