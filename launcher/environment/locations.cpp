@@ -107,7 +107,11 @@ bool GetFileVersion(const wchar_t* path, uint16_t& major, uint16_t& minor)
 
 bool IsApplicationFilePresent()
 {
-    const std::wstring& path = GetApplicationPath();
+    return MeasureFileSize(GetApplicationPath()) > 0;
+}
+
+int64_t MeasureFileSize(const std::wstring& path)
+{
     LARGE_INTEGER size;
     size.QuadPart = -1;
     // FILE_READ_EA: enough to read the size, even while the application runs.
@@ -117,5 +121,5 @@ bool IsApplicationFilePresent()
         GetFileSizeEx(file, &size);
         CloseHandle(file);
     }
-    return size.QuadPart > 0;
+    return size.QuadPart;
 }

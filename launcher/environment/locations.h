@@ -20,3 +20,7 @@ bool GetFileVersion(const wchar_t* path, uint16_t& major, uint16_t& minor);
 
 // True when the application file exists with a size above 0.
 bool IsApplicationFilePresent();
+
+// The size of a file in bytes, read without access to its data (so also while another program
+// uses it); -1 when it can't be opened or measured.
+int64_t MeasureFileSize(const std::wstring& path);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "environment/locations.h"
 #include "log/log_file.h"
 #include "shell/launcher_status.h"
 #include "update/md5_digest.h"
@@ -31,19 +32,6 @@ public:
 private:
     FILE* m_file;
 };
-
-int64_t MeasureFile(const std::wstring& path)
-{
-    LARGE_INTEGER size;
-    size.QuadPart = -1;
-    HANDLE file = CreateFileW(path.c_str(), FILE_READ_EA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        GetFileSizeEx(file, &size);
-        CloseHandle(file);
-    }
-    return size.QuadPart;
-}
 
 enum class Outcome { Success, Failed, GiveUp };
 
@@ -119,7 +107,7 @@ Outcome Transfer(InternetHandles& handles, const std::wstring& url, OutputFile& 
     }
     output.Close();
 
-    const int64_t measured = MeasureFile(destination);
+    const int64_t measured = MeasureFileSize(destination);
     if (measured != expectedSize) {
         WriteLog(GetLogFile(), L"Download size(%I64d) not equal to server size(%I64d) ", measured,
                  expectedSize);
