@@ -11,8 +11,12 @@ public:
     CManualDownloadDlg();
     void OnInitDialog(HWND dialog) override;
     int32_t OnCommand(uint32_t command) override;
+
+private:
+    HWND m_window = nullptr;
 };
 
 // Puts exactly `text` on the clipboard as Unicode text; false when the clipboard could not be
 // opened or the text could not be handed over.
-bool CopyTextToClipboard(const std::wstring& text);
+// `owner` is the window that owns the clipboard afterwards.
+bool CopyTextToClipboard(HWND owner, const std::wstring& text);

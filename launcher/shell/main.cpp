@@ -5,6 +5,8 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    if (HandOverToRunningLauncher(instance))
+        ExitProcess(0);
     const int exitCode = RunLauncher(instance, showCommand);
     // The worker is never joined: it may still be inside a download, a removal or a log line.
     // Ending the process here stops it before the C runtime's exit-time list could destroy the
