@@ -47,7 +47,7 @@ UINT WinExecCodeFor(DWORD error)
 {
     if (error == ERROR_CANCELLED)
         return ERROR_ACCESS_DENIED;
-    if (error > 0 && error < 32)
+    if (error < 32)
         return error;
     return ERROR_BAD_FORMAT;
 }

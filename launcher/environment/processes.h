@@ -11,8 +11,9 @@
 // exactly (case-sensitive, no path); 0 when none runs.
 DWORD FindProcessByName(const std::wstring& exeName);
 
-// The number WinExec gives for a start that failed with `error`: the error itself below 32,
-// 5 (access denied) when the user declined the consent prompt, 11 (bad format) otherwise.
+// The number WinExec gives for a start that failed with `error`: the error itself below 32
+// (0 is WinExec's "out of resources"), 5 (access denied) when the user declined the consent
+// prompt, 11 (bad format) otherwise.
 UINT WinExecCodeFor(DWORD error);
 
 // What to do after one way of starting a program answered.
