@@ -8,6 +8,7 @@ from __future__ import annotations
 import getpass
 import time
 import unittest
+from pathlib import Path
 
 from harness import LauncherCase, Run, md5_hex
 
@@ -111,6 +112,8 @@ class InstallSafety(LauncherCase):
         self.assertEqual(["temp path error: no download folder", "download error", "exit", ""],
                          self.after_update_offer(run))
         self.assertFalse(any(r["path"] == "/files/Setup.exe" for r in self.service.requests()))
+        # The launcher runs in this folder: nothing may land here instead.
+        self.assertFalse((Path.cwd() / "Osker").exists())
         self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
 
 
