@@ -120,6 +120,8 @@ TEST(DeleteDirectoryTree, NeverReachesThroughALinkOutOfItsTree)
     EXPECT_FALSE(FileExists(tree + L"\\top.txt"));
     EXPECT_EQ("keep", ReadFileBytes(kFixture + L"\\outside\\kept.txt"));
     EXPECT_EQ("keep", ReadFileBytes(kFixture + L"\\outside\\inner\\kept.txt"));
+    // Known only by its final path, the file link can't be removed without its target: it stays.
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((tree + L"\\B\\file-link").c_str()));
 }
 
 TEST(DeleteDirectoryTree, RefusesAnEmptyPathAndALoneBackslash)
