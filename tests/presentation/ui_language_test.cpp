@@ -57,9 +57,12 @@ TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
 
     const size_t offset = ReadFileBytes(OwnLogPath()).size();
     OnFreshThread([] { ApplyUiLanguage(true); });
-    EXPECT_EQ((std::vector<std::string>{"Get OS version information success",
-                                        "System language: Chinese(Taiwan)"}),
-              LogLinesSince(offset));
+    const std::vector<std::string> lines = LogLinesSince(offset);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ("Get OS version information success", lines[0]);
+    // Which route depends on the Windows version the system reports (see the table below).
+    EXPECT_EQ(0u, lines[1].rfind("Language set through the thread ", 0)) << lines[1];
+    EXPECT_EQ("System language: Chinese(Taiwan)", lines[2]);
 
     ASSERT_NE(nullptr, settings.font);
     EXPECT_EQ(L"宋体", settings.faceName);
@@ -129,4 +132,34 @@ TEST(UiLanguage, IsSetForTheCallingThreadOnly)
         // The English table has no 128: the loader falls back to the one table that has it.
         EXPECT_EQ(L"正在下載 Osker Map Updater, %d%%", LoadResString(128));
     });
+}
+
+TEST(UiLanguage, RouteFollowsTheWindowsVersionAndWhatKernel32Offers)
+{
+    struct Case {
+        const char* system;
+        bool versionKnown;
+        unsigned long platformId;
+        unsigned long majorVersion;
+        bool uiLanguageCallable;
+        LanguageRoute expected;
+    };
+    const LanguageRoute locale = LanguageRoute::ThreadLocale;
+    const LanguageRoute uiLanguage = LanguageRoute::ThreadUiLanguage;
+    const Case cases[] = {
+        {"Windows XP", true, VER_PLATFORM_WIN32_NT, 5, false, locale},
+        {"Windows XP with a SetThreadUILanguage export", true, VER_PLATFORM_WIN32_NT, 5, true,
+         locale},
+        {"Windows 98", true, VER_PLATFORM_WIN32_WINDOWS, 4, false, locale},
+        {"Windows Vista", true, VER_PLATFORM_WIN32_NT, 6, true, uiLanguage},
+        {"Windows 10", true, VER_PLATFORM_WIN32_NT, 10, true, uiLanguage},
+        {"version unknown", false, 0, 0, true, uiLanguage},
+        {"version unknown on XP", false, 0, 0, false, locale},
+        {"reports Vista, lacks the function", true, VER_PLATFORM_WIN32_NT, 6, false, locale},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.system);
+        EXPECT_EQ(c.expected, ChooseLanguageRoute(c.versionKnown, c.platformId, c.majorVersion,
+                                                  c.uiLanguageCallable));
+    }
 }
