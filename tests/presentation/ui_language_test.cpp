@@ -12,6 +12,7 @@
 #include "presentation/font_settings.h"
 #include "presentation/ui_language.h"
 #include "support/test_support.h"
+#include "update/import_hook.h"
 
 using namespace test_support;
 
@@ -38,6 +39,20 @@ std::vector<std::string> LogLinesSince(size_t offset)
         for (const std::string& line : SplitCrLfLines(bytes.substr(offset)))
             lines.push_back(StripStamp(line));
     return lines;
+}
+
+// GetProcAddress as on Windows XP, whose kernel32 lacks the thread UI language functions.
+std::vector<std::string> g_lookedUp;
+FARPROC(WINAPI* g_getProcAddress)(HMODULE, LPCSTR) = nullptr;
+FARPROC WINAPI GetProcAddressAsOnXp(HMODULE module, LPCSTR name)
+{
+    const std::string wanted = HIWORD(name) ? name : "";
+    if (wanted == "SetThreadUILanguage" || wanted == "GetThreadUILanguage") {
+        g_lookedUp.push_back(wanted);
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return g_getProcAddress(module, name);
 }
 
 int CALLBACK CollectFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM data)
@@ -162,4 +177,25 @@ TEST(UiLanguage, RouteFollowsTheWindowsVersionAndWhatKernel32Offers)
         EXPECT_EQ(c.expected, ChooseLanguageRoute(c.versionKnown, c.platformId, c.majorVersion,
                                                   c.uiLanguageCallable));
     }
+}
+
+TEST(UiLanguage, WithoutTheVistaFunctionsTheThreadLocaleCarriesTheLanguage)
+{
+    ImportHook hook("kernel32.dll", "GetProcAddress",
+                    reinterpret_cast<const void*>(&GetProcAddressAsOnXp));
+    ASSERT_TRUE(hook.Installed());
+    g_getProcAddress = hook.Original<decltype(g_getProcAddress)>();
+    const size_t offset = ReadFileBytes(OwnLogPath()).size();
+    OnFreshThread([] {
+        // The window thread's set-up, for its log line; the system reports Vista or later.
+        ApplyUiLanguage(true);
+        EXPECT_EQ(MAKELCID(kLauncherLanguage, SORT_DEFAULT), GetThreadLocale());
+        EXPECT_EQ(L"正在檢查更新", LoadResString(106));
+    });
+    EXPECT_EQ((std::vector<std::string>{"SetThreadUILanguage", "GetThreadUILanguage"}),
+              g_lookedUp);
+    const std::vector<std::string> lines = LogLinesSince(offset);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ(0u, lines[1].rfind("Language set through the thread locale on Windows ", 0))
+        << lines[1];
 }
