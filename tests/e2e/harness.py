@@ -30,10 +30,11 @@ from file_version import file_version  # noqa: E402
 
 APP_EXE = "Osker Map Updater.exe"
 
-# The Windows version Wine reports in this prefix (HKCU\Software\Wine, value Version), from
-# LAUNCHER_WINDOWS_VERSION; unset, the prefix's default. For each: the version the launcher
-# sees and the road its language set-up takes. Wine ignores the thread UI language, so from
-# Vista on the launcher sets the thread locale as well.
+# The Windows version Wine reports in this prefix (HKCU\Software\Wine, value Version, set by
+# scripts/wine-prefix-run) comes as LAUNCHER_WINDOWS_VERSION; unset or empty, it is the
+# prefix's default. For each: the version the launcher sees and the road its language set-up
+# takes. Wine ignores the thread UI language, so from Vista on the launcher sets the thread
+# locale as well.
 WINDOWS_VERSIONS = {
     "winxp": ("5.1", "the thread locale"),
     "win7": ("6.1", "the thread UI language and the thread locale"),
@@ -89,13 +90,6 @@ class Machine:
                                   stdin=subprocess.DEVNULL)
             out.seek(0)
             return subprocess.CompletedProcess(done.args, done.returncode, out.read(), b"")
-
-    def report_windows_version(self) -> None:
-        """Makes Wine report the version asked for by LAUNCHER_WINDOWS_VERSION, if any."""
-        if not os.environ.get("LAUNCHER_WINDOWS_VERSION"):
-            return
-        self.wine("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t", "REG_SZ",
-                  "/d", windows_version(), "/f")
 
     def end_stand_in_apps(self) -> None:
         self.wine(str(self.fixture("tell_stand_in_exit.exe")), "15000", timeout=30)
@@ -298,7 +292,6 @@ class LauncherCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
         cls.machine = Machine()
-        cls.machine.report_windows_version()
         cls.service = UpdateService(max_hold_ms=120_000).start()
         cls.installer = cls.machine.fixture("setup-2.6", "Setup.exe").read_bytes()
         cls.setup_path = ("C:\\users\\" + getpass.getuser() +

@@ -29,3 +29,12 @@ endfunction()
 
 add_e2e_suite(scenarios MODULES test_scenarios test_install_step)
 add_e2e_suite(failures MODULES test_download_failure test_faults)
+
+# The core roads again with Wine reporting Windows XP and Windows 10; their log lines name the
+# language route each version takes.
+set(E2E_CORE_ROADS
+  test_scenarios.UpdateRoads
+  test_scenarios.CheckRoads.test_no_update_starts_the_installed_application_once
+  test_download_failure.DownloadFailure.test_retry_then_manual_ends_without_starting)
+add_e2e_suite(winxp MODULES ${E2E_CORE_ROADS} WINDOWS_VERSION winxp TIMEOUT 300)
+add_e2e_suite(win10 MODULES ${E2E_CORE_ROADS} WINDOWS_VERSION win10 TIMEOUT 300)
