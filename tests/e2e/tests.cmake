@@ -12,3 +12,37 @@ add_test(NAME e2e_scenarios
 set_tests_properties(e2e_scenarios PROPERTIES TIMEOUT 900
   ENVIRONMENT "LAUNCHER_BUILD_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1"
   LABELS e2e)
+
+# A launcher.exe that runs only installers signed by a certificate made for this build tree
+# (never committed: the key exists only here), for the signed-installer scenarios.
+set(TEST_SIGNING_DIR ${CMAKE_BINARY_DIR}/signing)
+if(NOT EXISTS ${TEST_SIGNING_DIR}/publisher.pem)
+  file(MAKE_DIRECTORY ${TEST_SIGNING_DIR})
+  execute_process(
+    COMMAND openssl req -x509 -newkey rsa:2048 -sha256 -days 3650 -nodes
+            -subj "/CN=Launcher Test Publisher" -addext "extendedKeyUsage=codeSigning"
+            -keyout ${TEST_SIGNING_DIR}/publisher.key -out ${TEST_SIGNING_DIR}/publisher.pem
+    RESULT_VARIABLE signing_result OUTPUT_QUIET ERROR_QUIET)
+  if(NOT signing_result EQUAL 0)
+    message(FATAL_ERROR "openssl could not make the test signing certificate (scripts/setup)")
+  endif()
+endif()
+execute_process(
+  COMMAND openssl x509 -in ${TEST_SIGNING_DIR}/publisher.pem -noout -fingerprint -sha256
+  OUTPUT_VARIABLE test_publisher_fingerprint OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX REPLACE "^.*=" "" test_publisher_fingerprint "${test_publisher_fingerprint}")
+string(REPLACE ":" "" test_publisher_fingerprint "${test_publisher_fingerprint}")
+launcher_signers_text("${test_publisher_fingerprint}" test_publisher_pin)
+if(test_publisher_pin STREQUAL "")
+  message(FATAL_ERROR "no fingerprint read from ${TEST_SIGNING_DIR}/publisher.pem")
+endif()
+
+add_executable(launcher_pinned WIN32 ${CMAKE_SOURCE_DIR}/launcher/shell/main.cpp
+               $<TARGET_OBJECTS:launcher_resources>)
+target_compile_options(launcher_pinned PRIVATE ${LAUNCHER_WARNINGS})
+target_compile_definitions(launcher_pinned PRIVATE
+  LAUNCHER_INSTALLER_SIGNERS="${test_publisher_pin}")
+target_link_libraries(launcher_pinned PRIVATE launcher_core)
+target_link_options(launcher_pinned PRIVATE -municode -mwindows -static -s)
+set_target_properties(launcher_pinned PROPERTIES
+  OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/pinned)
