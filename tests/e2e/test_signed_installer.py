@@ -6,14 +6,17 @@ the traffic can change those too."""
 
 from __future__ import annotations
 
+import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
-from harness import LauncherCase, Run, Signer, md5_hex
+from harness import HERE, LauncherCase, Run, Signer, md5_hex
 
 FAILURE_TITLE = "無法下載"
 PUBLISHER = "/CN=Launcher Test Publisher"
+PUBLISH = HERE.parent.parent / "scripts" / "publish"
+REPLY = ("TavrelDeskyn", "APIDispatcher", "CheckDeskynToolUpdateAvailability")
 
 
 class SignedInstallers(LauncherCase):
@@ -36,9 +39,10 @@ class SignedInstallers(LauncherCase):
         # The installed 2.5 is not running, so an ended run that started it would show.
         self.machine.install_app("2.5")
 
-    def run_offering(self, installer: bytes) -> Run:
-        self.service.set_download(installer)
-        self.service.set_check_reply(LatestVersion="2.06", MD5=md5_hex(installer))
+    def run_offering(self, installer: bytes | None = None) -> Run:
+        if installer is not None:
+            self.service.set_download(installer)
+            self.service.set_check_reply(LatestVersion="2.06", MD5=md5_hex(installer))
         run = Run(self.machine, self.service, watch=False, launcher=self.machine.pinned_launcher)
         self.addCleanup(lambda: run.process.poll() is None and run.kill())
         return run
@@ -47,7 +51,7 @@ class SignedInstallers(LauncherCase):
         lines = run.log_lines()
         self.assertIn("has update", lines)
         after = lines[lines.index("has update") + 1:]
-        self.assertTrue(after[0].startswith("download: http://127.0.0.1:"), after)
+        self.assertTrue(after[0].startswith("download: http://"), after)
         return after[1:]
 
     def assert_refused(self, installer: bytes, reason: str) -> None:
@@ -64,8 +68,23 @@ class SignedInstallers(LauncherCase):
         self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
         self.assertEqual([], self.machine.wait_app_starts(1, timeout=3))
 
-    def test_installer_signed_by_the_pinned_publisher_is_installed_and_started(self) -> None:
-        run = self.run_offering(self.signed)
+    def publish(self, out: Path, key: Path) -> subprocess.CompletedProcess:
+        return subprocess.run(
+            [str(PUBLISH), "--installer", str(self.machine.fixture("setup-2.6", "Setup.exe")),
+             "--app-version", "2.6", "--server-path", "http://downloads.example/files/",
+             "--out", str(out), "--sign-cert", str(self.publisher.certificate),
+             "--sign-key", str(key)], capture_output=True, text=True, timeout=120)
+
+    def test_release_published_signed_is_installed_and_started(self) -> None:
+        out = Path(self.folder.name) / "published"
+        published = self.publish(out, self.publisher.key)
+        self.assertEqual(0, published.returncode, published.stderr)
+        # The fingerprint the publisher is told to pin is the one this launcher pins.
+        self.assertIn(f"LAUNCHER_INSTALLER_SIGNERS: {self.publisher.fingerprint()}\n",
+                      published.stdout)
+        self.service.set_download(file=str(out / "files" / "Setup.exe"))
+        self.service.set_check_reply(out.joinpath(*REPLY).read_bytes())
+        run = self.run_offering()
         self.assertEqual(0, run.wait(120))
         after = self.after_download(run)
         self.assertEqual([f"setup signer: {self.publisher.fingerprint()}",
@@ -77,6 +96,13 @@ class SignedInstallers(LauncherCase):
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(1, len(starts), starts)
         self.assertTrue(starts[0].startswith("started 2.6"), starts)
+
+    def test_publishing_refuses_a_key_that_is_not_the_certificates(self) -> None:
+        out = Path(self.folder.name) / "refused"
+        published = self.publish(out, self.stranger.key)
+        self.assertEqual(1, published.returncode)
+        self.assertIn("is not the key of --sign-cert", published.stderr)
+        self.assertFalse(out.exists())
 
     def test_unsigned_installer_is_refused(self) -> None:
         self.assert_refused(self.installer, f"setup signature missing: {self.setup_path}")
