@@ -13,6 +13,13 @@
 
 namespace {
 
+// CALG_SHA_256. The headers show it only when building for Vista and later, but XP SP3's AES
+// provider computes it too, under the same identifier.
+constexpr ALG_ID kSha256 = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;
+#ifdef CALG_SHA_256
+static_assert(kSha256 == CALG_SHA_256);
+#endif
+
 std::vector<std::wstring>& PinnedSigners()
 {
     static std::vector<std::wstring> pins;
@@ -174,7 +181,7 @@ std::wstring Sha256Hex(const void* data, DWORD length, DWORD& error)
         error = provider.error();
         return std::wstring();
     }
-    CryptHash hash(provider.get(), CALG_SHA_256);
+    CryptHash hash(provider.get(), kSha256);
     if (!hash.get()) {
         error = GetLastError();
         return std::wstring();

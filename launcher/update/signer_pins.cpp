@@ -1,5 +1,6 @@
 #include "update/signer_pins.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -72,9 +73,5 @@ bool IsPinnedSigner(const std::vector<std::wstring>& pins, const std::wstring& f
     const std::wstring wanted = NormaliseFingerprint(fingerprint);
     if (wanted.empty())
         return false;
-    for (const std::wstring& pin : pins) {
-        if (pin == wanted)
-            return true;
-    }
-    return false;
+    return std::find(pins.begin(), pins.end(), wanted) != pins.end();
 }
