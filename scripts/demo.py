@@ -60,7 +60,7 @@ class Follower(threading.Thread):
                 continue
             item = json.loads(line)
             state = item.get("state")
-            if state in ("unknown", "gone"):
+            if state is None or state in ("unknown", "gone"):
                 continue
             if self.rect is None:
                 found = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "3000")

@@ -168,14 +168,24 @@ class Run:
             self.watch_file = tempfile.NamedTemporaryFile(prefix="launcher-watch-", delete=False)
             self.watcher = subprocess.Popen(
                 ["wine", str(machine.ui_driver), "watch", "--launcher",
-                 windows_path(machine.launcher), "--timeout", "600000"],
+                 windows_path(launcher or machine.launcher), "--timeout", "600000"],
                 stdout=self.watch_file, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+            self._wait_watcher_ready(timeout=60)
         self.process = subprocess.Popen(["wine", str(launcher or machine.launcher)], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         stdin=subprocess.DEVNULL)
         self.exit_code: int | None = None
         self.elapsed: float | None = None
         self._states: list[dict] | None = None
+
+    def _wait_watcher_ready(self, timeout: float) -> None:
+        path = Path(self.watch_file.name)
+        end = time.monotonic() + timeout
+        while time.monotonic() < end and self.watcher.poll() is None:
+            if b'"ready"' in path.read_bytes():
+                return
+            time.sleep(0.05)
+        raise RuntimeError("the window watcher did not get ready in time")
 
     def wait(self, timeout: float = 120) -> int:
         try:
@@ -211,7 +221,7 @@ class Run:
             for raw in self.watch_log.splitlines():
                 if raw.startswith("{"):
                     item = json.loads(raw)
-                    if item.get("state") in ("unknown", "gone", "none"):
+                    if "state" not in item or item["state"] in ("unknown", "gone", "none"):
                         continue
                     if not seen or (seen[-1]["state"], seen[-1].get("progress")) != (
                             item["state"], item.get("progress")):

@@ -308,6 +308,10 @@ int Watch(const std::map<std::wstring, std::wstring>& options)
         candidates.push_back({5, p, Render(text, font)});
     }
     const std::vector<uint32_t> blank = Render(L"", font);
+    // Rendering the candidates takes a while on a loaded machine; the caller starts the
+    // launcher only after this line, so the first state is never missed.
+    std::printf("{\"ready\":true}\n");
+    std::fflush(stdout);
 
     const ULONGLONG start = GetTickCount64();
     HWND window = WaitForWindow(L"LAUNCHER", L"", L"", timeout);
