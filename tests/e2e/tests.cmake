@@ -29,6 +29,7 @@ endfunction()
 
 add_e2e_suite(scenarios MODULES test_scenarios test_install_step)
 add_e2e_suite(failures MODULES test_download_failure test_faults)
+add_e2e_suite(published_release MODULES test_published_release)
 add_e2e_suite(signed_installers MODULES test_signed_installer)
 
 # A launcher.exe that runs only installers signed by a certificate made for this build tree

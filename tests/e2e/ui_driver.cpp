@@ -6,6 +6,7 @@
 //       waits for a visible top-level window; prints it with its child controls
 //   ui_driver click --hwnd H --id N        mouse click in the middle of control N
 //   ui_driver key --hwnd H --key escape|enter|tab   a key press for the window's focus
+//   ui_driver type --hwnd H --id N --text T  types T into control N, one character at a time
 //   ui_driver close --hwnd H               the caption's close box (SC_CLOSE)
 //   ui_driver clipboard                    the clipboard's Unicode text
 //   ui_driver watch --launcher PATH [--interval ms] [--timeout ms]
@@ -195,6 +196,17 @@ int Key(const std::map<std::wstring, std::wstring>& options)
     const UINT scan = MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
     PostMessageW(target, WM_KEYDOWN, key, MAKELPARAM(1, scan));
     PostMessageW(target, WM_KEYUP, key, MAKELPARAM(1, scan | 0xC000));
+    return 0;
+}
+
+int Type(const std::map<std::wstring, std::wstring>& options)
+{
+    HWND control = GetDlgItem(HwndOption(options), _wtoi(Option(options, L"--id").c_str()));
+    if (!control)
+        return 1;
+    // Posted, as a keyboard's characters are, so they queue in order ahead of a later click.
+    for (const wchar_t c : Option(options, L"--text"))
+        PostMessageW(control, WM_CHAR, c, 1);
     return 0;
 }
 
@@ -465,6 +477,7 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"find") return Find(options);
     if (command == L"click") return Click(options);
     if (command == L"key") return Key(options);
+    if (command == L"type") return Type(options);
     if (command == L"close") return Close(options);
     if (command == L"clipboard") return Clipboard();
     if (command == L"watch") return Watch(options);
