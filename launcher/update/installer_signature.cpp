@@ -20,10 +20,17 @@ constexpr ALG_ID kSha256 = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;
 static_assert(kSha256 == CALG_SHA_256);
 #endif
 
-std::vector<std::wstring>& PinnedSigners()
+struct PinnedSignerList {
+    std::vector<std::wstring> pins;
+    // Set by any list text at all: text without one usable fingerprint pins nothing and so
+    // refuses every installer, rather than turning the check off.
+    bool required = false;
+};
+
+PinnedSignerList& PinnedSigners()
 {
-    static std::vector<std::wstring> pins;
-    return pins;
+    static PinnedSignerList list;
+    return list;
 }
 
 class CryptProvider {
@@ -132,12 +139,14 @@ private:
 
 void SetPinnedSigners(const wchar_t* list)
 {
-    PinnedSigners() = ParsePinnedSigners(list ? list : L"");
+    const std::wstring text = list ? list : L"";
+    PinnedSigners().pins = ParsePinnedSigners(text);
+    PinnedSigners().required = text.find_first_not_of(L" \t\r\n;,") != std::wstring::npos;
 }
 
 bool HasPinnedSigners()
 {
-    return !PinnedSigners().empty();
+    return PinnedSigners().required;
 }
 
 HeldInstaller::HeldInstaller(HeldInstaller&& other) noexcept : m_file(other.m_file)
@@ -231,7 +240,7 @@ bool AcceptInstaller(const std::wstring& path, HeldInstaller& held)
         WriteLog(GetLogFile(), L"setup signer SHA-256 error, code: %d", hashError);
         return false;
     }
-    if (!IsPinnedSigner(PinnedSigners(), fingerprint)) {
+    if (!IsPinnedSigner(PinnedSigners().pins, fingerprint)) {
         WriteLog(GetLogFile(), L"setup signer not pinned: %s", fingerprint.c_str());
         return false;
     }

@@ -8,7 +8,8 @@
 #include <string>
 
 // The pinned SHA-256 certificate fingerprints, given once by the executable before the worker
-// starts (see signer_pins.h for the accepted text). Empty or null: no check.
+// starts (see signer_pins.h for the accepted text). Empty or null: no check. Text that holds no
+// usable fingerprint still asks for the check, which then refuses every installer.
 void SetPinnedSigners(const wchar_t* list);
 bool HasPinnedSigners();
 

@@ -77,6 +77,13 @@ TEST(AcceptInstaller, WithoutPinsAcceptsAnythingAndHoldsNothing)
     EXPECT_TRUE(HasPinnedSigners());
     EXPECT_FALSE(AcceptInstaller(path, held));
     EXPECT_EQ(INVALID_HANDLE_VALUE, held.get());
+
+    // A list mangled on its way into the build closes the door instead of opening it.
+    SetPinnedSigners(L"E158FCE856B69B79");
+    EXPECT_TRUE(HasPinnedSigners());
+    EXPECT_FALSE(AcceptInstaller(path, held));
+    SetPinnedSigners(L" ; ");
+    EXPECT_FALSE(HasPinnedSigners());
     SetPinnedSigners(nullptr);
     EXPECT_TRUE(DeleteFileW(path.c_str()));
 }
