@@ -78,6 +78,8 @@ class Machine:
         self.setup_log = self.temp / "stand-in-setup.log"
         self.build = build_dir()
         self.launcher = self.build / "launcher.exe"
+        # Built with the test publisher's certificate pinned (tests/e2e/tests.cmake).
+        self.pinned_launcher = self.build / "pinned" / "launcher.exe"
         self.ui_driver = self.build / "tests" / "ui_driver.exe"
 
     def fixture(self, *parts: str) -> Path:
@@ -207,7 +209,7 @@ class Run:
     """One launcher process against `service`, with the splash window's states followed."""
 
     def __init__(self, machine: Machine, service: UpdateService, env: dict | None = None,
-                 watch: bool = True) -> None:
+                 watch: bool = True, launcher: Path | None = None) -> None:
         self.machine = machine
         self.service = service
         self.log_offset = machine.log_size()
@@ -222,10 +224,10 @@ class Run:
             self.watch_file = tempfile.NamedTemporaryFile(prefix="launcher-watch-", delete=False)
             self.watcher = subprocess.Popen(
                 ["wine", str(machine.ui_driver), "watch", "--launcher",
-                 windows_path(machine.launcher), "--timeout", "600000"],
+                 windows_path(launcher or machine.launcher), "--timeout", "600000"],
                 stdout=self.watch_file, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
             self._wait_watcher_ready(timeout=60)
-        self.process = subprocess.Popen(["wine", str(machine.launcher)], env=self.env,
+        self.process = subprocess.Popen(["wine", str(launcher or machine.launcher)], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         stdin=subprocess.DEVNULL)
         self.exit_code: int | None = None
@@ -295,6 +297,38 @@ class Run:
         text = self.machine.log_bytes_since(self.log_offset).decode("latin-1")
         assert text == "" or text.endswith("\r\n"), "log does not end with a complete line"
         return [strip_stamp(line) for line in text.split("\r\n")[:-1]]
+
+
+class Signer:
+    """A code-signing certificate with its key, and Authenticode signatures made with them."""
+
+    def __init__(self, certificate: Path, key: Path) -> None:
+        self.certificate, self.key = certificate, key
+
+    @classmethod
+    def create(cls, folder: Path, subject: str) -> "Signer":
+        """A new self-signed certificate, made now: no key is ever kept in the sources."""
+        certificate, key = folder / "signer.pem", folder / "signer.key"
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-sha256", "-days", "30",
+                        "-nodes", "-subj", subject, "-addext", "extendedKeyUsage=codeSigning",
+                        "-keyout", str(key), "-out", str(certificate)],
+                       check=True, capture_output=True, timeout=60)
+        return cls(certificate, key)
+
+    def fingerprint(self) -> str:
+        """SHA-256 of the certificate's DER bytes, lower case: what a build pins."""
+        done = subprocess.run(["openssl", "x509", "-in", str(self.certificate), "-outform", "DER"],
+                              check=True, capture_output=True, timeout=60)
+        return hashlib.sha256(done.stdout).hexdigest()
+
+    def sign(self, data: bytes) -> bytes:
+        with tempfile.TemporaryDirectory() as folder:
+            unsigned, signed = Path(folder) / "in.exe", Path(folder) / "out.exe"
+            unsigned.write_bytes(data)
+            subprocess.run(["osslsigncode", "sign", "-certs", str(self.certificate),
+                            "-key", str(self.key), "-h", "sha256", "-in", str(unsigned),
+                            "-out", str(signed)], check=True, capture_output=True, timeout=60)
+            return signed.read_bytes()
 
 
 def md5_hex(data: bytes) -> str:
