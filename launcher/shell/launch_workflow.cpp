@@ -25,6 +25,26 @@ InternetHandles& GetDownloadHandles()
     return handles;
 }
 
+void ShowNotice(CheckNotice notice)
+{
+    switch (notice) {
+    case CheckNotice::CheckFailed:
+        SetLauncherStatus(StateCheckFailed);
+        break;
+    case CheckNotice::ReplyInvalid:
+        SetLauncherStatus(StateReplyInvalid);
+        break;
+    case CheckNotice::NoUpdate:
+        SetLauncherStatus(StateNoUpdate);
+        break;
+    }
+}
+
+void ShowDownloadProgress(int32_t percentage)
+{
+    SetLauncherStatus(StateDownloading, percentage);
+}
+
 enum class DownloadDecision { Installed, EndRun };
 
 // Downloads until it succeeds or the user stops retrying.
@@ -66,7 +86,7 @@ void RunWorkflow()
 
     UpdateRecord& record = GetUpdateRecord();
     ReadLocalVersion(record);
-    if (CheckUpdate(record)) {
+    if (CheckUpdate(record, ShowNotice)) {
         if (DownloadWithRetry() == DownloadDecision::EndRun)
             return;
         SetLauncherStatus(StateInstalling);
@@ -83,7 +103,8 @@ bool DownloadInstaller()
     const std::wstring url = info.ServerPath + info.FileName;
     // Read as a 64-bit number: installers of 2 GiB and more are real.
     const int64_t expectedSize = ParseDecimal64(info.FileSize);
-    return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize, info.MD5);
+    return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize,
+                        ShowDownloadProgress, info.MD5);
 }
 
 DWORD WINAPI LauncherWorker(LPVOID)
