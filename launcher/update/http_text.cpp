@@ -41,9 +41,13 @@ bool ReadBody(HINTERNET request, std::string& body)
             return false;
         }
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0))
-            available = internet::kReadRequestSize;  // the read below reports the failure
-        if (available == 0 || available > internet::kReadRequestSize)
+        const internet::ReadOutcome waited =
+            internet::WaitForData(request, available, http_text::kSilenceLimitMs);
+        if (waited == internet::ReadOutcome::Failed)
+            return false;
+        if (waited == internet::ReadOutcome::End)
+            break;
+        if (available > internet::kReadRequestSize)
             available = internet::kReadRequestSize;
         DWORD read = 0;
         const internet::ReadOutcome outcome = internet::ReadChunk(

@@ -6,6 +6,11 @@
 
 namespace internet {
 
+void LogTimeout(DWORD limitMs)
+{
+    WriteLog(GetLogFile(), L"receive timeout error, seconds: %d", limitMs / 1000);
+}
+
 namespace {
 
 // Longest URL taken from a Location header; longer ones are not followed.
@@ -63,8 +68,8 @@ bool QueryRedirectTarget(HINTERNET request, const std::wstring& base, std::wstri
 
 bool SetTimeouts(HINTERNET request, DWORD limitMs)
 {
-    // Set on the request itself: Wine ignores these options on the session, and they must be
-    // in place before anything is sent.
+    // On the request itself, before anything is sent: Wine ignores these options on the
+    // session, and there a handle closed from another thread does not end a blocked call.
     return InternetSetOptionW(request, INTERNET_OPTION_CONNECT_TIMEOUT, &limitMs,
                               sizeof limitMs) &&
            InternetSetOptionW(request, INTERNET_OPTION_SEND_TIMEOUT, &limitMs, sizeof limitMs) &&
@@ -127,6 +132,14 @@ bool SendRequest(HINTERNET request, DWORD limitMs)
     return false;
 }
 
+void LogReadFailure(DWORD error, DWORD elapsedMs, DWORD limitMs)
+{
+    if (IsTimeout(error, elapsedMs, limitMs))
+        LogTimeout(limitMs);
+    else
+        WriteLog(GetLogFile(), L"InternetReadFile, code: %d", error);
+}
+
 bool AskForCredentials(HINTERNET request)
 {
     const DWORD flags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
@@ -136,11 +149,6 @@ bool AskForCredentials(HINTERNET request)
 }
 
 }  // namespace
-
-void LogTimeout(DWORD limitMs)
-{
-    WriteLog(GetLogFile(), L"receive timeout error, seconds: %d", limitMs / 1000);
-}
 
 OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
                            const RequestRules& rules)
@@ -203,10 +211,19 @@ ReadOutcome ReadChunk(HINTERNET request, void* buffer, DWORD size, DWORD& read,
         return read != 0 ? ReadOutcome::Data : ReadOutcome::End;
     const DWORD error = GetLastError();
     read = 0;
-    if (IsTimeout(error, GetTickCount() - started, silenceLimitMs))
-        LogTimeout(silenceLimitMs);
-    else
-        WriteLog(GetLogFile(), L"InternetReadFile, code: %d", error);
+    LogReadFailure(error, GetTickCount() - started, silenceLimitMs);
+    return ReadOutcome::Failed;
+}
+
+ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitMs)
+{
+    available = 0;
+    const DWORD started = GetTickCount();
+    if (InternetQueryDataAvailable(request, &available, 0, 0))
+        return available != 0 ? ReadOutcome::Data : ReadOutcome::End;
+    const DWORD error = GetLastError();
+    available = 0;
+    LogReadFailure(error, GetTickCount() - started, silenceLimitMs);
     return ReadOutcome::Failed;
 }
 

@@ -45,6 +45,10 @@ enum class ReadOutcome { Data, End, Failed };
 ReadOutcome ReadChunk(HINTERNET request, void* buffer, DWORD size, DWORD& read,
                       DWORD silenceLimitMs);
 
+// Waits until some of the body has arrived (or the limit passes) without reading it:
+// `available` bytes can then be read at once. End: the body is over.
+ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitMs);
+
 // The Content-Length header as text, empty when there is none.
 void QueryContentLength(HINTERNET request, wchar_t (&text)[100]);
 

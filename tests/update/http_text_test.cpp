@@ -181,15 +181,18 @@ TEST(OpenUrlRequest, SilenceEndsTheWaitButASteadyTrickleDoesNot)
     const struct {
         const char* pathQuery;
         bool opens;
+        bool waitFirst;  // as the text request reads: wait for data, then take what is there
         bool completes;
     } cases[] = {
-        {"/fault/hang?ms=20000", false, false},                   // accepts, never answers
-        {"/fault/bytes/100000?trickle=50000,20000", true, false},  // half the body, then silence
+        {"/fault/hang?ms=20000", false, false, false},  // accepts, never answers
+        // half the body, then silence
+        {"/fault/bytes/100000?trickle=50000,20000", true, false, false},
+        {"/fault/bytes/100000?trickle=50000,20000", true, true, false},
         // each 64 KiB read waits longer than the limit, but bytes keep arriving
-        {"/fault/trickle/2048/500/12288", true, true},
+        {"/fault/trickle/2048/500/12288", true, false, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.pathQuery);
+        SCOPED_TRACE(std::string(c.pathQuery) + (c.waitFirst ? " waiting first" : ""));
         LogTail tail;
         InternetHandles handles;
         const double started = NowMs();
@@ -199,10 +202,15 @@ TEST(OpenUrlRequest, SilenceEndsTheWaitButASteadyTrickleDoesNot)
         internet::ReadOutcome outcome = internet::ReadOutcome::Failed;
         auto buffer = std::make_unique<char[]>(internet::kReadBufferSize);
         DWORD read = 0;
-        while (c.opens && (outcome = internet::ReadChunk(handles.m_hHttp, buffer.get(),
-                                                          internet::kReadRequestSize, read,
-                                                          kLimitMs)) ==
-                              internet::ReadOutcome::Data) {
+        while (c.opens) {
+            DWORD size = internet::kReadRequestSize;
+            if (c.waitFirst &&
+                (outcome = internet::WaitForData(handles.m_hHttp, size, kLimitMs)) !=
+                    internet::ReadOutcome::Data)
+                break;
+            outcome = internet::ReadChunk(handles.m_hHttp, buffer.get(), size, read, kLimitMs);
+            if (outcome != internet::ReadOutcome::Data)
+                break;
         }
         const double elapsed = NowMs() - started;
         if (c.completes) {
