@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The launcher's main job, shown: the release launcher.exe under Wine against a built-in demo
-update service on 127.0.0.1. Takes a screenshot (PNG) of every state the splash window passes
+update service on 127.0.0.1, or against nginx serving a release made by scripts/publish. Takes a screenshot (PNG) of every state the splash window passes
 through, and of the dialogs on the failing-download road, then prints the log.
 
 Run through scripts/demo, which builds everything and prepares Wine first.
@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import shutil
 import os
 import subprocess
 import sys
@@ -20,14 +21,32 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
-from harness import Fault, Machine, Run, UpdateService, md5_hex, windows_path  # noqa: E402
+from harness import (Fault, Machine, Nginx, Run, UpdateService, md5_hex, publish,  # noqa: E402
+                     server_folder, windows_path)
 
 ROADS = {
     "update": "2.5 installed, 2.6 offered: download, install, start",
     "no-update": "2.5 installed and offered: nothing to do, start it",
     "service-down": "the update service does not answer: start what is installed",
     "failing-download": "the download keeps failing: the Retry/Manual dialog, then the manual steps",
+    "published": "2.6 published with scripts/publish and served by nginx: download, install, start",
 }
+
+
+def published_release(machine: Machine) -> tuple[Nginx, Path]:
+    """Publishes the 2.6 installer into a new folder and prepares nginx to serve it with the
+    configuration in docs/nginx."""
+    folder = server_folder("launcher-demo-")
+    command = ["scripts/publish", "--installer", str(machine.fixture("setup-2.6", "Setup.exe")),
+               "--app-version", "2.6", "--server-path", "http://downloads.osker.example/osker/",
+               "--file-name", "OskerMapUpdaterSetup-2.06.exe", "--out", str(folder / "site")]
+    print("$ " + " ".join(command), flush=True)
+    done = publish(*command[1:])
+    print(done.stdout + done.stderr, end="", flush=True)
+    if done.returncode != 0:
+        shutil.rmtree(folder)
+        raise SystemExit(1)
+    return Nginx(folder / "site", folder / "nginx"), folder
 
 
 def crop(machine: Machine, rect: list[int], path: Path) -> None:
@@ -60,7 +79,7 @@ class Follower(threading.Thread):
                 continue
             item = json.loads(line)
             state = item.get("state")
-            if state in ("unknown", "gone"):
+            if state is None or state in ("unknown", "gone"):
                 continue
             if self.rect is None:
                 found = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "3000")
@@ -116,6 +135,21 @@ def drive_failure_dialogs(machine: Machine, out: Path, shots: list[Path]) -> Non
     machine.ui("close", "--hwnd", str(manual[0]["hwnd"]))
 
 
+def configure_service(service: UpdateService, road: str, installer: bytes, env: dict) -> None:
+    # Slow enough for a person (and the screenshots) to follow every state.
+    service.set_download(installer, fault=Fault.slow(16384, 60))
+    offered = "2.05" if road == "no-update" else "2.06"
+    service.set_check_reply(LatestVersion=offered, MD5=md5_hex(installer),
+                            fault=Fault.slow(32, 120))
+    if road == "failing-download":
+        service.set_download(installer, fault=Fault.http_status(503))
+    if road == "service-down":
+        from update_service import unreachable_port
+        env["http_proxy"] = f"http://127.0.0.1:{unreachable_port()}/"
+    print(f"Demo update service on {service.base_url} offers {offered}; "
+          f"installed: 2.5", flush=True)
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--road", choices=sorted(ROADS), default="update",
@@ -136,35 +170,41 @@ def main() -> int:
     installer = machine.fixture("setup-2.6", "Setup.exe").read_bytes()
     print(f"Road: {args.road}: {ROADS[args.road]}", flush=True)
 
-    with UpdateService() as service:
-        env = {}
-        machine.install_app("2.5")
-        # Slow enough for a person (and the screenshots) to follow every state.
-        service.set_download(installer, fault=Fault.slow(16384, 60))
-        offered = "2.05" if args.road == "no-update" else "2.06"
-        service.set_check_reply(LatestVersion=offered, MD5=md5_hex(installer),
-                                fault=Fault.slow(32, 120))
-        if args.road == "failing-download":
-            service.set_download(installer, fault=Fault.http_status(503))
-        if args.road == "service-down":
-            from update_service import unreachable_port
-            env["http_proxy"] = f"http://127.0.0.1:{unreachable_port()}/"
-        print(f"Demo update service on {service.base_url} offers {offered}; "
-              f"installed: 2.5", flush=True)
+    folder = None
+    if args.road == "published":
+        server, folder = published_release(machine)
+    else:
+        server = UpdateService()
+    try:
+        with server:
+            env = {}
+            machine.install_app("2.5")
+            if isinstance(server, Nginx):
+                print(f"nginx on 127.0.0.1:{server.port} serves {server.site} with "
+                      "docs/nginx/update-service.conf; installed: 2.5", flush=True)
+            else:
+                configure_service(server, args.road, installer, env)
 
-        follower = Follower(machine, out)
-        follower.start()
-        run = Run(machine, service, env=env, watch=False)
-        dialogs: threading.Thread | None = None
-        if args.road == "failing-download":
-            dialogs = threading.Thread(target=drive_failure_dialogs,
-                                       args=(machine, out, follower.shots), daemon=True)
-            dialogs.start()
-        code = run.wait(300)
-        if dialogs:
-            dialogs.join(60)
-        follower.process.wait(30)
-        follower.join(30)
+            follower = Follower(machine, out)
+            follower.start()
+            run = Run(machine, server, env=env, watch=False)
+            dialogs: threading.Thread | None = None
+            if args.road == "failing-download":
+                dialogs = threading.Thread(target=drive_failure_dialogs,
+                                           args=(machine, out, follower.shots), daemon=True)
+                dialogs.start()
+            code = run.wait(300)
+            if dialogs:
+                dialogs.join(60)
+            follower.process.wait(30)
+            follower.join(30)
+            if isinstance(server, Nginx):
+                print("\nnginx served (host, path, status, bytes):")
+                for line in server.requests():
+                    print("  " + line)
+    finally:
+        if folder:
+            shutil.rmtree(folder, ignore_errors=True)
 
     starts = machine.wait_app_starts(1, timeout=5) if args.road != "failing-download" else machine.app_starts()
     version = machine.installed_version()

@@ -18,18 +18,20 @@ wine_env_start() {
 
   WINE_ENV_XVFB_PID=""
   if [ -z "${DISPLAY:-}" ] || [ "${LAUNCHER_XVFB:-}" = 1 ]; then
-    local n
-    for n in $(seq 90 190); do
-      if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then break; fi
-    done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display number itself and writes it to the file: no race with other
+    # test runs starting at the same moment.
+    local number_file n i
+    number_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
     WINE_ENV_XVFB_PID=$!
-    export DISPLAY=":$n"
-    local i
     for i in $(seq 1 100); do
-      xdpyinfo >/dev/null 2>&1 && break
+      n=$(head -n 1 "$number_file" 2>/dev/null | tr -dc 0-9)
+      [ -n "$n" ] && break
       sleep 0.1
     done
+    rm -f "$number_file"
+    [ -n "$n" ] || { echo "wine-env: Xvfb did not start" >&2; return 1; }
+    export DISPLAY=":$n"
     xdpyinfo >/dev/null 2>&1 || { echo "wine-env: Xvfb did not start on :$n" >&2; return 1; }
   fi
 

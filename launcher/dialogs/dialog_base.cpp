@@ -12,6 +12,12 @@ CDlg* DialogObject(HWND dialog)
     return reinterpret_cast<CDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
+// The halving truncates toward zero, so an odd overhang leaves the extra pixel on the right.
+constexpr int CenteredOrigin(int screen, int size)
+{
+    return (screen - size) / 2;
+}
+
 }  // namespace
 
 INT_PTR CALLBACK DlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -48,9 +54,21 @@ INT_PTR ShowDialog(CDlg& dlg, HINSTANCE instance, HWND owner)
                            reinterpret_cast<LPARAM>(&dlg));
 }
 
+void CenterOnScreen(HWND window)
+{
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    SetWindowPos(window, HWND_TOP, CenteredOrigin(screenWidth, width),
+                 CenteredOrigin(screenHeight, height), width, height, SWP_SHOWWINDOW);
+}
+
 void SetLauncherText(HWND window, int stringId)
 {
     const std::wstring text = LoadResString(stringId);
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().font), 0);
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().m_hFont), 0);
     SetWindowTextW(window, text.c_str());
 }

@@ -22,6 +22,11 @@ protected:
 // The dialog procedure for every CDlg: pass the object as DialogBoxParamW's creation parameter.
 INT_PTR CALLBACK DlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Moves the window to the centre of the primary screen, to the top, and shows it (dialog
+// templates carry no WS_VISIBLE, so this is what makes a dialog appear). A window larger than
+// the screen gets a negative position, its centre still on the screen's centre.
+void CenterOnScreen(HWND window);
+
 // Gives a dialog or control the launcher font and a string resource as its text.
 void SetLauncherText(HWND window, int stringId);
 

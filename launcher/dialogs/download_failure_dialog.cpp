@@ -1,6 +1,5 @@
 #include "dialogs/download_failure_dialog.h"
 
-#include "presentation/window_placement.h"
 #include "resources/resource_ids.h"
 
 CDownloadInvDlg::CDownloadInvDlg() : CDlg(IDD_DOWNLOAD_FAILED) {}

@@ -2,7 +2,6 @@
 
 #include "presentation/font_settings.h"
 #include "presentation/ui_language.h"
-#include "presentation/window_placement.h"
 #include "resources/resource_ids.h"
 #include "update/update_record.h"
 
@@ -19,7 +18,7 @@ void CManualDownloadDlg::OnInitDialog(HWND dialog)
     wsprintfW(instructions, format.c_str(), link.c_str(), fileName.c_str());
 
     HWND box = GetDlgItem(dialog, IDC_INSTRUCTIONS);
-    SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().font), 0);
+    SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().m_hFont), 0);
     SetWindowTextW(box, instructions);
     SetLauncherText(GetDlgItem(dialog, IDC_COPY_LINK), IDS_COPY_LINK);
     SetLauncherText(dialog, IDS_FOLLOW_STEPS);

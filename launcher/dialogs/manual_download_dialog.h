@@ -13,6 +13,8 @@ public:
     int32_t OnCommand(uint32_t command) override;
 };
 
-// Puts exactly `text` on the clipboard as Unicode text; false when the clipboard could not be
-// opened or the text could not be handed over.
+// Puts exactly `text` on the clipboard as Unicode text only. False when the clipboard could
+// not be opened or emptied, or the memory block for the text could not be allocated or locked;
+// true once the block has been offered, even if SetClipboardData refuses it (the block is then
+// freed and the clipboard is left empty): the copy button shows no outcome either way.
 bool CopyTextToClipboard(const std::wstring& text);

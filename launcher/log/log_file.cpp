@@ -24,12 +24,12 @@ constexpr DWORD kWriteLockWaitMs = 2000;
 void CloseLogFileAtExit()
 {
     if (g_logSlot.IsOpen()) {
-        CloseHandle(g_logSlot.handle);
-        g_logSlot.handle = INVALID_HANDLE_VALUE;
+        CloseHandle(g_logSlot.m_hFile);
+        g_logSlot.m_hFile = INVALID_HANDLE_VALUE;
     }
-    if (g_logSlot.writeLock) {
-        CloseHandle(g_logSlot.writeLock);
-        g_logSlot.writeLock = nullptr;
+    if (g_logSlot.m_hWriteLock) {
+        CloseHandle(g_logSlot.m_hWriteLock);
+        g_logSlot.m_hWriteLock = nullptr;
     }
 }
 
@@ -73,17 +73,17 @@ LogFile& GetLogFile()
 
 void OpenLogFile()
 {
-    g_logSlot.handle = INVALID_HANDLE_VALUE;
+    g_logSlot.m_hFile = INVALID_HANDLE_VALUE;
     wchar_t path[MAX_PATH] = {};
     if (!GetLogFilePath(path))
         return;
     // Append-only access makes every write land at the current end of the file. Other readers
     // and writers stay welcome.
-    g_logSlot.handle = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_DATA,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_logSlot.m_hFile = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (g_logSlot.IsOpen())
-        g_logSlot.writeLock = CreateWriteLock();
+        g_logSlot.m_hWriteLock = CreateWriteLock();
 }
 
 bool GetLogFilePath(wchar_t* destination)
@@ -140,10 +140,10 @@ void WriteLog(LogFile& slot, const wchar_t* format, ...)
     // land on the same offset and tear or overwrite each other's lines.
     const std::string line = EncodeLogLine(localTime, message);
     const DWORD waited =
-        slot.writeLock ? WaitForSingleObject(slot.writeLock, kWriteLockWaitMs) : WAIT_FAILED;
+        slot.m_hWriteLock ? WaitForSingleObject(slot.m_hWriteLock, kWriteLockWaitMs) : WAIT_FAILED;
     DWORD written = 0;
-    WriteFile(slot.handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(slot.m_hFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     // An abandoned lock (its holder ended mid-line) is ours now, as after a normal wait.
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
-        ReleaseMutex(slot.writeLock);
+        ReleaseMutex(slot.m_hWriteLock);
 }

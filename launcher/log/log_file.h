@@ -7,10 +7,10 @@
 // The process-wide log slot. Empty (no handle) before the first line and when the file
 // could not be opened; then nothing is logged for the rest of the process.
 struct LogFile {
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    HANDLE m_hFile = INVALID_HANDLE_VALUE;
     // Named after the file, so that every thread and process writing it takes turns.
-    HANDLE writeLock = nullptr;
-    bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
+    HANDLE m_hWriteLock = nullptr;
+    bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 };
 
 // The slot, opened on the first call of the process.

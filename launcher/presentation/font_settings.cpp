@@ -4,29 +4,29 @@ namespace {
 constexpr int32_t kBaseHeight = 12;
 }
 
-FontSettings::FontSettings() : faceName(L"Arial Unicode MS"), heightAddend(4)
+FontSettings::FontSettings() : m_strFaceName(L"Arial Unicode MS"), m_nHeightAddend(4)
 {
     EnumerateInstalledFaces();
 }
 
 FontSettings::~FontSettings()
 {
-    if (font)
-        DeleteObject(font);
+    if (m_hFont)
+        DeleteObject(m_hFont);
 }
 
 void FontSettings::SelectLauncherFont()
 {
-    faceName = L"宋体";
-    heightAddend = 2;
+    m_strFaceName = L"宋体";
+    m_nHeightAddend = 2;
     CreateLauncherFont();
 }
 
 void FontSettings::CreateLauncherFont()
 {
-    font = CreateFontW(heightAddend + kBaseHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                       GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       FIXED_PITCH | FF_MODERN, faceName.c_str());
+    m_hFont = CreateFontW(m_nHeightAddend + kBaseHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                          FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                          DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, m_strFaceName.c_str());
 }
 
 void FontSettings::EnumerateInstalledFaces()
@@ -49,6 +49,6 @@ FontSettings& GetFontSettings()
 
 int CALLBACK OnFontFamily(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM settings)
 {
-    reinterpret_cast<FontSettings*>(settings)->installedFaces.insert(font->lfFaceName);
+    reinterpret_cast<FontSettings*>(settings)->m_setInstalledFaces.insert(font->lfFaceName);
     return 1;
 }

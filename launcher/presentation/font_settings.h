@@ -8,10 +8,10 @@
 #include <string>
 
 struct FontSettings {
-    std::wstring faceName;
-    int32_t heightAddend = 0;  // the font's height is this plus 12
-    std::set<std::wstring> installedFaces;
-    HFONT font = nullptr;  // owned here; painter and dialogs only borrow it
+    std::wstring m_strFaceName;
+    int32_t m_nHeightAddend = 0;  // the font's height is this plus 12
+    std::set<std::wstring> m_setInstalledFaces;
+    HFONT m_hFont = nullptr;  // owned here; painter and dialogs only borrow it
 
     FontSettings();
     ~FontSettings();

@@ -11,14 +11,14 @@
 
 PaintContext& GetPaintContext()
 {
-    static PaintContext context{nullptr, GetFontSettings().font};
+    static PaintContext context{nullptr, GetFontSettings().m_hFont};
     return context;
 }
 
 void PaintSplash(HDC dc)
 {
     PaintContext& context = GetPaintContext();
-    context.dc = dc;
+    context.m_hDC = dc;
     DrawBanner(dc);
 
     const LauncherStatus& status = GetLauncherStatus();
@@ -121,10 +121,10 @@ bool LoadBanner(HBITMAP& bitmap, HPALETTE& palette)
 void DrawStateText(const std::wstring& text, PaintContext& context)
 {
     // The replaced font is not selected back: EndPaint releases the DC.
-    if (context.font)
-        SelectObject(context.dc, context.font);
+    if (context.m_hFont)
+        SelectObject(context.m_hDC, context.m_hFont);
     RECT rect = kStateTextRect;
-    DrawTextW(context.dc, text.c_str(), static_cast<int>(text.size()), &rect,
+    DrawTextW(context.m_hDC, text.c_str(), static_cast<int>(text.size()), &rect,
               DT_WORDBREAK | DT_EDITCONTROL);
 }
 

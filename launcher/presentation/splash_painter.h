@@ -6,8 +6,8 @@
 #include <string>
 
 struct PaintContext {
-    HDC dc = nullptr;      // the paint in progress
-    HFONT font = nullptr;  // borrowed from the font settings
+    HDC m_hDC = nullptr;      // the paint in progress
+    HFONT m_hFont = nullptr;  // borrowed from the font settings
 };
 
 PaintContext& GetPaintContext();

@@ -1,8 +1,8 @@
 #include "shell/splash_window.h"
 
+#include "dialogs/dialog_base.h"
 #include "presentation/splash_painter.h"
 #include "presentation/ui_language.h"
-#include "presentation/window_placement.h"
 #include "resources/resource_ids.h"
 #include "shell/launch_workflow.h"
 #include "shell/launcher_status.h"

@@ -5,7 +5,6 @@
 #include "dialogs/dialog_user.h"
 #include "dialogs/download_failure_dialog.h"
 #include "presentation/font_settings.h"
-#include "presentation/window_placement.h"
 
 using namespace dialog_test;
 
@@ -27,7 +26,7 @@ protected:
 TEST_F(DownloadFailureDialog, ShowsTheTaiwanTextsInTheLauncherFontCentredOverItsOwner)
 {
     ASSERT_NE(nullptr, Owner());
-    const HFONT launcherFont = GetFontSettings().font;
+    const HFONT launcherFont = GetFontSettings().m_hFont;
     ASSERT_NE(nullptr, launcherFont);
 
     const INT_PTR result = Show([&](const DialogUser& user, HWND dialog) {

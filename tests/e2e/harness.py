@@ -13,6 +13,8 @@ import hashlib
 import json
 import os
 import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -26,7 +28,7 @@ sys.path.insert(0, str(HERE.parent / "service"))
 
 sys.path.insert(0, str(HERE.parent / "fixtures"))
 
-from update_service import Fault, UpdateService  # noqa: E402  (paths set just above)
+from update_service import Fault, UpdateService, unreachable_port  # noqa: E402  (paths set just above)
 from file_version import file_version  # noqa: E402
 
 APP_EXE = "Osker Map Updater.exe"
@@ -169,12 +171,22 @@ class Run:
                 ["wine", str(machine.ui_driver), "watch", "--launcher",
                  windows_path(machine.launcher), "--timeout", "600000"],
                 stdout=self.watch_file, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+            self._wait_watcher_ready(timeout=60)
         self.process = subprocess.Popen(["wine", str(machine.launcher)], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         stdin=subprocess.DEVNULL)
         self.exit_code: int | None = None
         self.elapsed: float | None = None
         self._states: list[dict] | None = None
+
+    def _wait_watcher_ready(self, timeout: float) -> None:
+        path = Path(self.watch_file.name)
+        end = time.monotonic() + timeout
+        while time.monotonic() < end and self.watcher.poll() is None:
+            if b'"ready"' in path.read_bytes():
+                return
+            time.sleep(0.05)
+        raise RuntimeError("the window watcher did not get ready in time")
 
     def wait(self, timeout: float = 120) -> int:
         try:
@@ -210,7 +222,7 @@ class Run:
             for raw in self.watch_log.splitlines():
                 if raw.startswith("{"):
                     item = json.loads(raw)
-                    if item.get("state") in ("unknown", "gone", "none"):
+                    if "state" not in item or item["state"] in ("unknown", "gone", "none"):
                         continue
                     if not seen or (seen[-1]["state"], seen[-1].get("progress")) != (
                             item["state"], item.get("progress")):
@@ -280,6 +292,160 @@ def preamble(major: int | None, minor: int | None) -> list[str]:
         lines.append(f"local version: {major}.{minor:02d}")
     lines.append(check_url(major or 0, minor or 0))
     return lines
+
+
+ROOT = HERE.parent.parent
+
+
+def server_folder(prefix: str) -> Path:
+    """A new folder for real servers' files. Open to all readers, since a server started by root
+    works as an unprivileged user that must reach its files."""
+    folder = Path(tempfile.mkdtemp(prefix=prefix))
+    folder.chmod(0o755)
+    return folder
+
+
+class LoopbackServer:
+    """A real server program on a free 127.0.0.1 port, with its configuration, logs and pid file
+    in its own folder. `port` makes it usable as a Run's proxy."""
+
+    name = "server"
+
+    def __init__(self, folder: Path) -> None:
+        self.folder = folder
+        self.folder.mkdir(parents=True, exist_ok=True)
+        self.port = unreachable_port()
+        self.process: subprocess.Popen | None = None
+
+    def command(self) -> list[str]:
+        raise NotImplementedError
+
+    def start(self, timeout: float = 20) -> "LoopbackServer":
+        self.output = open(self.folder / "output.log", "wb")
+        self.process = subprocess.Popen(self.command(), stdin=subprocess.DEVNULL,
+                                        stdout=self.output, stderr=subprocess.STDOUT)
+        end = time.monotonic() + timeout
+        while time.monotonic() < end and self.process.poll() is None:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return self
+            except OSError:
+                time.sleep(0.1)
+        self.stop()
+        raise RuntimeError(f"{self.name} did not start on 127.0.0.1:{self.port}: "
+                           + (self.folder / "output.log").read_text(errors="replace")[-2000:])
+
+    def stop(self) -> None:
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(15)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(15)
+        if self.process:
+            self.output.close()
+        self.process = None
+
+    def __enter__(self) -> "LoopbackServer":
+        return self.start()
+
+    def __exit__(self, *exc) -> None:
+        self.stop()
+
+
+class Nginx(LoopbackServer):
+    """nginx serving `site` with docs/nginx/update-service.conf as it is documented; only the
+    port and folder lines are its own. Any other host name than the documented ones gets 404."""
+
+    name = "nginx"
+
+    def __init__(self, site: Path, folder: Path) -> None:
+        super().__init__(folder)
+        self.site = site
+        (folder / "tmp").mkdir(exist_ok=True)
+        (folder / "update-service-site.inc").write_text(
+            f"listen 127.0.0.1:{self.port};\nroot {site};\n")
+        temp_paths = "".join(f"    {kind}_temp_path {folder}/tmp/{kind};\n"
+                             for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        (folder / "nginx.conf").write_text(
+            f"daemon off;\nworker_processes 1;\npid {folder}/nginx.pid;\n"
+            f"error_log {folder}/error.log;\nevents {{ worker_connections 64; }}\n"
+            "http {\n"
+            "    log_format hosts '$host $request_uri $status $body_bytes_sent';\n"
+            f"    access_log {folder}/access.log hosts;\n{temp_paths}"
+            f"    server {{ listen 127.0.0.1:{self.port} default_server; return 404; }}\n"
+            f"    include {ROOT / 'docs' / 'nginx' / 'update-service.conf'};\n"
+            "}\n")
+        for path in (folder, site):
+            path.chmod(0o755)
+
+    def command(self) -> list[str]:
+        return ["nginx", "-p", str(self.folder), "-c", str(self.folder / "nginx.conf"),
+                "-e", str(self.folder / "error.log")]
+
+    def requests(self) -> list[str]:
+        """"host uri status bytes", one per request served."""
+        path = self.folder / "access.log"
+        return path.read_text().splitlines() if path.exists() else []
+
+
+class Squid(LoopbackServer):
+    """squid as a user's proxy that asks for a user name and password (basic authentication) and
+    forwards everything to `origin_port`, whatever the host: it never resolves or contacts
+    anything else."""
+
+    name = "squid"
+
+    def __init__(self, origin_port: int, folder: Path, user: str, password: str) -> None:
+        super().__init__(folder)
+        hashed = subprocess.run(["openssl", "passwd", "-apr1", password], capture_output=True,
+                                text=True, check=True, timeout=30).stdout.strip()
+        (folder / "passwd").write_text(f"{user}:{hashed}\n")
+        (folder / "hosts").write_text("127.0.0.1 localhost updates.osker.example "
+                                      "downloads.osker.example\n")
+        (folder / "squid.conf").write_text(f"""\
+http_port 127.0.0.1:{self.port}
+visible_hostname launcher-test-proxy
+pid_filename {folder}/squid.pid
+cache_log {folder}/cache.log
+access_log stdio:{folder}/access.log squid
+cache_store_log none
+coredump_dir {folder}
+cache deny all
+strip_query_terms off
+pinger_enable off
+hosts_file {folder}/hosts
+dns_nameservers 127.0.0.1
+udp_incoming_address 127.0.0.1
+shutdown_lifetime 0 seconds
+auth_param basic program /usr/lib/squid/basic_ncsa_auth {folder}/passwd
+auth_param basic realm launcher test proxy
+acl authenticated proxy_auth REQUIRED
+http_access allow authenticated
+http_access deny all
+cache_peer 127.0.0.1 parent {origin_port} 0 no-query no-digest originserver name=origin
+never_direct allow all
+""")
+        if os.getuid() == 0:
+            # squid started by root works as the "proxy" user.
+            import pwd
+            proxy = pwd.getpwnam("proxy")
+            for path in [folder, *folder.iterdir()]:
+                os.chown(path, proxy.pw_uid, proxy.pw_gid)
+
+    def command(self) -> list[str]:
+        return ["squid", "-N", "-f", str(self.folder / "squid.conf")]
+
+    def requests(self) -> list[str]:
+        """squid's access log: time, elapsed, client, result/status, bytes, method, URL, user."""
+        path = self.folder / "access.log"
+        return path.read_text().splitlines() if path.exists() else []
+
+
+def publish(*args: str) -> subprocess.CompletedProcess:
+    return subprocess.run([sys.executable, str(ROOT / "scripts" / "publish"), *args],
+                          capture_output=True, text=True, timeout=60)
 
 
 class LauncherCase(unittest.TestCase):

@@ -6,9 +6,27 @@ target_compile_options(ui_driver PRIVATE ${LAUNCHER_WARNINGS})
 target_link_options(ui_driver PRIVATE -municode -static)
 target_link_libraries(ui_driver PRIVATE user32 gdi32 psapi)
 
-add_test(NAME e2e_scenarios
-  COMMAND python3 -m unittest discover -v -s . -p "test_*.py"
-  WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
-set_tests_properties(e2e_scenarios PROPERTIES TIMEOUT 900
-  ENVIRONMENT "LAUNCHER_BUILD_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1"
-  LABELS e2e)
+# add_e2e_suite(name MODULES test_a test_b ... [WINDOWS_VERSION winxp|win7|win10] [TIMEOUT s])
+# Each suite runs in a Wine prefix of its own (scripts/wine-prefix-run), so suites run side by
+# side under `ctest -j` while the tests that share the main prefix wait for one another.
+function(add_e2e_suite name)
+  cmake_parse_arguments(S "" "WINDOWS_VERSION;TIMEOUT" "MODULES" ${ARGN})
+  if(NOT S_TIMEOUT)
+    set(S_TIMEOUT 600)
+  endif()
+  set(version_args)
+  if(S_WINDOWS_VERSION)
+    set(version_args --windows-version ${S_WINDOWS_VERSION})
+  endif()
+  add_test(NAME e2e_${name}
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix-run e2e-${name} ${version_args}
+            -- python3 -m unittest -v ${S_MODULES}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
+  set_tests_properties(e2e_${name} PROPERTIES TIMEOUT ${S_TIMEOUT}
+    ENVIRONMENT "LAUNCHER_BUILD_DIR=${CMAKE_BINARY_DIR};PYTHONDONTWRITEBYTECODE=1"
+    LABELS e2e)
+endfunction()
+
+add_e2e_suite(scenarios MODULES test_scenarios test_install_step)
+add_e2e_suite(failures MODULES test_download_failure test_faults)
+add_e2e_suite(published_release MODULES test_published_release)

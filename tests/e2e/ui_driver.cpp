@@ -6,6 +6,7 @@
 //       waits for a visible top-level window; prints it with its child controls
 //   ui_driver click --hwnd H --id N        mouse click in the middle of control N
 //   ui_driver key --hwnd H --key escape|enter|tab   a key press for the window's focus
+//   ui_driver type --hwnd H --id N --text T  types T into control N, one character at a time
 //   ui_driver close --hwnd H               the caption's close box (SC_CLOSE)
 //   ui_driver clipboard                    the clipboard's Unicode text
 //   ui_driver watch --launcher PATH [--interval ms] [--timeout ms]
@@ -198,6 +199,17 @@ int Key(const std::map<std::wstring, std::wstring>& options)
     return 0;
 }
 
+int Type(const std::map<std::wstring, std::wstring>& options)
+{
+    HWND control = GetDlgItem(HwndOption(options), _wtoi(Option(options, L"--id").c_str()));
+    if (!control)
+        return 1;
+    // Posted, as a keyboard's characters are, so they queue in order ahead of a later click.
+    for (const wchar_t c : Option(options, L"--text"))
+        PostMessageW(control, WM_CHAR, c, 1);
+    return 0;
+}
+
 int Close(const std::map<std::wstring, std::wstring>& options)
 {
     return PostMessageW(HwndOption(options), WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
@@ -308,6 +320,10 @@ int Watch(const std::map<std::wstring, std::wstring>& options)
         candidates.push_back({5, p, Render(text, font)});
     }
     const std::vector<uint32_t> blank = Render(L"", font);
+    // Rendering the candidates takes a while on a loaded machine; the caller starts the
+    // launcher only after this line, so the first state is never missed.
+    std::printf("{\"ready\":true}\n");
+    std::fflush(stdout);
 
     const ULONGLONG start = GetTickCount64();
     HWND window = WaitForWindow(L"LAUNCHER", L"", L"", timeout);
@@ -461,6 +477,7 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"find") return Find(options);
     if (command == L"click") return Click(options);
     if (command == L"key") return Key(options);
+    if (command == L"type") return Type(options);
     if (command == L"close") return Close(options);
     if (command == L"clipboard") return Clipboard();
     if (command == L"watch") return Watch(options);

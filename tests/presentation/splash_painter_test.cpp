@@ -148,7 +148,7 @@ void SetStatus(int32_t state, int32_t progress = 0)
 // `text` drawn where and how the launcher draws its state texts.
 void DrawExpectedText(const Canvas& canvas, const std::wstring& text)
 {
-    SelectObject(canvas.Dc(), GetFontSettings().font);
+    SelectObject(canvas.Dc(), GetFontSettings().m_hFont);
     RECT rect = kTextRect;
     DrawTextW(canvas.Dc(), text.c_str(), static_cast<int>(text.size()), &rect,
               DT_WORDBREAK | DT_EDITCONTROL);
@@ -219,7 +219,7 @@ TEST(SplashPicture, TextStatesShowTheBannerAndTheirTextInsideTheTextRectangleOnl
         EXPECT_EQ("", ChangedOutside(painted, true));
         EXPECT_EQ("", FirstDifference(painted, expected, kTextRect));
         EXPECT_NE("", ChangedOutside(painted, false)) << "no text drawn";
-        EXPECT_EQ(GetFontSettings().font, GetCurrentObject(painted.Dc(), OBJ_FONT));
+        EXPECT_EQ(GetFontSettings().m_hFont, GetCurrentObject(painted.Dc(), OBJ_FONT));
     }
 
     // The comparison tells the numbers apart.

@@ -51,9 +51,9 @@ int CALLBACK CollectFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM
 TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
 {
     FontSettings& settings = GetFontSettings();
-    EXPECT_EQ(L"Arial Unicode MS", settings.faceName);
-    EXPECT_EQ(4, settings.heightAddend);
-    EXPECT_EQ(nullptr, settings.font);
+    EXPECT_EQ(L"Arial Unicode MS", settings.m_strFaceName);
+    EXPECT_EQ(4, settings.m_nHeightAddend);
+    EXPECT_EQ(nullptr, settings.m_hFont);
 
     const size_t offset = ReadFileBytes(OwnLogPath()).size();
     OnFreshThread([] { ApplyUiLanguage(true); });
@@ -61,10 +61,10 @@ TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
                                         "System language: Chinese(Taiwan)"}),
               LogLinesSince(offset));
 
-    ASSERT_NE(nullptr, settings.font);
-    EXPECT_EQ(L"宋体", settings.faceName);
+    ASSERT_NE(nullptr, settings.m_hFont);
+    EXPECT_EQ(L"宋体", settings.m_strFaceName);
     LOGFONTW asked = {};
-    ASSERT_EQ(static_cast<int>(sizeof asked), GetObjectW(settings.font, sizeof asked, &asked));
+    ASSERT_EQ(static_cast<int>(sizeof asked), GetObjectW(settings.m_hFont, sizeof asked, &asked));
     EXPECT_EQ(14, asked.lfHeight);
     EXPECT_STREQ(L"宋体", asked.lfFaceName);
     EXPECT_EQ(FW_NORMAL, asked.lfWeight);
@@ -73,7 +73,7 @@ TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
 
     // A positive height asks for the cell height: the realised font is 14 pixels high.
     HDC screen = GetDC(nullptr);
-    HGDIOBJ kept = SelectObject(screen, settings.font);
+    HGDIOBJ kept = SelectObject(screen, settings.m_hFont);
     TEXTMETRICW metrics = {};
     GetTextMetricsW(screen, &metrics);
     SelectObject(screen, kept);
@@ -92,7 +92,7 @@ TEST(LauncherFont, CatalogueHoldsEachInstalledFaceOnce)
 
     const std::set<std::wstring> distinct(reported.begin(), reported.end());
     ASSERT_LT(distinct.size(), reported.size()) << "no face is reported in several character sets";
-    EXPECT_EQ(distinct, GetFontSettings().installedFaces);
+    EXPECT_EQ(distinct, GetFontSettings().m_setInstalledFaces);
 }
 
 TEST(UiLanguage, ChineseTaiwanTextsLoadAfterTheSetUpOnAnEnglishSystem)

@@ -4,19 +4,10 @@
 
 #include <algorithm>
 
-#include "presentation/window_placement.h"
 #include "shell/launcher_process.h"
 
 using namespace test_support;
 using namespace launcher_process;
-
-TEST(WindowPlacement, HalvesTheDifferenceTruncatingTowardZero)
-{
-    EXPECT_EQ(25, CenteredOrigin(401, 350));   // difference 51
-    EXPECT_EQ(-25, CenteredOrigin(299, 350));  // difference -51: partly off-screen
-    EXPECT_EQ(337, CenteredOrigin(1024, 350));
-    EXPECT_EQ(0, CenteredOrigin(350, 350));
-}
 
 TEST(SplashWindow, OpensCentredAtFixedSizeAndClosesCleanlyWhileTheWorkerWaits)
 {
