@@ -1,5 +1,6 @@
-"""Servers that go quiet: every wait ends on its own and the run goes on as for any other
-network failure. Slow (about three minutes): kept apart so that it can run beside the rest."""
+"""Servers that go quiet or nearly so: every wait ends on its own and the run goes on as for
+any other network failure. Slow (about six minutes): kept apart so that it can run beside the
+rest."""
 
 from __future__ import annotations
 
@@ -22,6 +23,17 @@ class SilentServer(LauncherCase):
         self.assertLess(run.elapsed, 105)
         lines = run.log_lines()
         self.assertEqual(3, lines.count("receive timeout error, seconds: 30"), lines)
+        self.assertEqual(["request check update error", "exit", ""], lines[-3:])
+        self.assertEqual(1, len(self.machine.wait_app_starts(1)))
+
+    def test_reply_sent_a_byte_a_second_ends_the_check(self) -> None:
+        # Never silent for 30 s, but no reply is worth a minute per attempt.
+        self.service.set_fault("check", Fault.slow(1, 1000))
+        run = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, run.wait(260))
+        lines = run.log_lines()
+        self.assertEqual(3, lines.count("receive timeout error, seconds: 60"), lines)
+        self.assertFalse(any(l.startswith("check update answer:") for l in lines), lines)
         self.assertEqual(["request check update error", "exit", ""], lines[-3:])
         self.assertEqual(1, len(self.machine.wait_app_starts(1)))
 

@@ -30,6 +30,6 @@ endfunction()
 add_e2e_suite(scenarios MODULES test_scenarios test_install_step)
 add_e2e_suite(failures MODULES test_download_failure test_faults)
 add_e2e_suite(published_release MODULES test_published_release)
-# The slow roads of servers that go quiet (about 3 and 2.5 minutes), beside the others.
-add_e2e_suite(silent_servers MODULES test_silent_servers TIMEOUT 420)
+# The slow roads of servers that go quiet (about 6 and 2.5 minutes), beside the others.
+add_e2e_suite(silent_servers MODULES test_silent_servers TIMEOUT 660)
 add_e2e_suite(slow_download MODULES test_slow_download TIMEOUT 360)
