@@ -107,6 +107,8 @@ bool GetLogFilePath(wchar_t* destination)
 bool GetLogFileName(wchar_t* destination)
 {
     wchar_t name[MAX_PATH] = {};
+    // psapi.dll's own export (the build sets PSAPI_VERSION 1): kernel32's K32 alias of it
+    // exists only from Windows 7 on.
     GetModuleBaseNameW(GetCurrentProcess(), nullptr, name, MAX_PATH);
     wchar_t* extension = PathFindExtensionW(name);
     while (*extension)

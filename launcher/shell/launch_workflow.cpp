@@ -11,6 +11,7 @@
 #include "shell/install_step.h"
 #include "shell/launcher_status.h"
 #include "update/download.h"
+#include "update/installer_signature.h"
 #include "update/update_check.h"
 #include "update/update_record.h"
 #include "update/update_reply.h"
@@ -47,13 +48,15 @@ void ShowDownloadProgress(int32_t percentage)
 
 enum class DownloadDecision { Installed, EndRun };
 
-// Downloads until it succeeds or the user stops retrying.
-DownloadDecision DownloadWithRetry()
+// Downloads until it succeeds or the user stops retrying. An installer whose origin cannot be
+// shown fails like a broken download; one that passes stays in `installer`, locked against
+// changes, for the install step.
+DownloadDecision DownloadWithRetry(HeldInstaller& installer)
 {
     const LauncherContext& context = GetLauncherContext();
     for (;;) {
         SetLauncherStatus(StateDownloading);
-        if (DownloadInstaller())
+        if (DownloadInstaller() && AcceptInstaller(GetSetupPath(), installer))
             return DownloadDecision::Installed;
         WriteLog(GetLogFile(), L"download error");
 
@@ -87,7 +90,9 @@ void RunWorkflow()
     UpdateRecord& record = GetUpdateRecord();
     ReadLocalVersion(record);
     if (CheckUpdate(record, ShowNotice)) {
-        if (DownloadWithRetry() == DownloadDecision::EndRun)
+        // Held until the install step has started the installer and is done with it.
+        HeldInstaller installer;
+        if (DownloadWithRetry(installer) == DownloadDecision::EndRun)
             return;
         SetLauncherStatus(StateInstalling);
         InstallUpdate();

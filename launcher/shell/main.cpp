@@ -2,9 +2,12 @@
 #include <windows.h>
 
 #include "shell/splash_window.h"
+#include "update/installer_signature.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    // Fixed per executable by the build: the certificates whose installers it will run.
+    SetPinnedSigners(L"" LAUNCHER_INSTALLER_SIGNERS);
     const int exitCode = RunLauncher(instance, showCommand);
     // The worker is never joined: it may still be inside a download, a removal or a log line.
     // Ending the process here stops it before the C runtime's exit-time list could destroy the

@@ -33,6 +33,22 @@ from file_version import file_version  # noqa: E402
 
 APP_EXE = "Osker Map Updater.exe"
 
+# The Windows version Wine reports in this prefix (HKCU\Software\Wine, value Version, set by
+# scripts/wine-prefix-run) comes as LAUNCHER_WINDOWS_VERSION; unset or empty, it is the
+# prefix's default. For each: the version the launcher sees and the road its language set-up
+# takes. Wine ignores the thread UI language, so from Vista on the launcher sets the thread
+# locale as well.
+WINDOWS_VERSIONS = {
+    "winxp": ("5.1", "the thread locale"),
+    "win7": ("6.1", "the thread UI language and the thread locale"),
+    "win10": ("10.0", "the thread UI language and the thread locale"),
+}
+DEFAULT_WINDOWS_VERSION = "win7"
+
+
+def windows_version() -> str:
+    return os.environ.get("LAUNCHER_WINDOWS_VERSION") or DEFAULT_WINDOWS_VERSION
+
 
 def build_dir() -> Path:
     value = os.environ.get("LAUNCHER_BUILD_DIR")
@@ -62,6 +78,8 @@ class Machine:
         self.setup_log = self.temp / "stand-in-setup.log"
         self.build = build_dir()
         self.launcher = self.build / "launcher.exe"
+        # Built with the test publisher's certificate pinned (tests/e2e/tests.cmake).
+        self.pinned_launcher = self.build / "pinned" / "launcher.exe"
         self.ui_driver = self.build / "tests" / "ui_driver.exe"
 
     def fixture(self, *parts: str) -> Path:
@@ -154,7 +172,7 @@ class Run:
     """One launcher process against `service`, with the splash window's states followed."""
 
     def __init__(self, machine: Machine, service: UpdateService, env: dict | None = None,
-                 watch: bool = True) -> None:
+                 watch: bool = True, launcher: Path | None = None) -> None:
         self.machine = machine
         self.service = service
         self.log_offset = machine.log_size()
@@ -169,10 +187,10 @@ class Run:
             self.watch_file = tempfile.NamedTemporaryFile(prefix="launcher-watch-", delete=False)
             self.watcher = subprocess.Popen(
                 ["wine", str(machine.ui_driver), "watch", "--launcher",
-                 windows_path(machine.launcher), "--timeout", "600000"],
+                 windows_path(launcher or machine.launcher), "--timeout", "600000"],
                 stdout=self.watch_file, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
             self._wait_watcher_ready(timeout=60)
-        self.process = subprocess.Popen(["wine", str(machine.launcher)], env=self.env,
+        self.process = subprocess.Popen(["wine", str(launcher or machine.launcher)], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         stdin=subprocess.DEVNULL)
         self.exit_code: int | None = None
@@ -274,6 +292,38 @@ class MemoryPoll(threading.Thread):
             time.sleep(0.05)
 
 
+class Signer:
+    """A code-signing certificate with its key, and Authenticode signatures made with them."""
+
+    def __init__(self, certificate: Path, key: Path) -> None:
+        self.certificate, self.key = certificate, key
+
+    @classmethod
+    def create(cls, folder: Path, subject: str) -> "Signer":
+        """A new self-signed certificate, made now: no key is ever kept in the sources."""
+        certificate, key = folder / "signer.pem", folder / "signer.key"
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-sha256", "-days", "30",
+                        "-nodes", "-subj", subject, "-addext", "extendedKeyUsage=codeSigning",
+                        "-keyout", str(key), "-out", str(certificate)],
+                       check=True, capture_output=True, timeout=60)
+        return cls(certificate, key)
+
+    def fingerprint(self) -> str:
+        """SHA-256 of the certificate's DER bytes, lower case: what a build pins."""
+        done = subprocess.run(["openssl", "x509", "-in", str(self.certificate), "-outform", "DER"],
+                              check=True, capture_output=True, timeout=60)
+        return hashlib.sha256(done.stdout).hexdigest()
+
+    def sign(self, data: bytes) -> bytes:
+        with tempfile.TemporaryDirectory() as folder:
+            unsigned, signed = Path(folder) / "in.exe", Path(folder) / "out.exe"
+            unsigned.write_bytes(data)
+            subprocess.run(["osslsigncode", "sign", "-certs", str(self.certificate),
+                            "-key", str(self.key), "-h", "sha256", "-in", str(unsigned),
+                            "-out", str(signed)], check=True, capture_output=True, timeout=60)
+            return signed.read_bytes()
+
+
 def md5_hex(data: bytes) -> str:
     return hashlib.md5(data).hexdigest()
 
@@ -285,7 +335,10 @@ def check_url(major: int, minor: int) -> str:
 
 def preamble(major: int | None, minor: int | None) -> list[str]:
     """The lines every run starts with, up to and including the request URL."""
-    lines = ["Get OS version information success", "System language: Chinese(Taiwan)",
+    version, route = WINDOWS_VERSIONS[windows_version()]
+    lines = ["Get OS version information success",
+             f"Language set through {route} on Windows {version}",
+             "System language: Chinese(Taiwan)",
              "Get OS version information success", "version: 0.01", "start to check update",
              "Tavrel Updater path: C:\\Program Files\\Osker\\Osker Map Updater\\Osker Map Updater.exe"]
     if major is not None:

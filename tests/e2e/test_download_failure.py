@@ -7,7 +7,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import Fault, LauncherCase, Run
+from harness import Fault, LauncherCase, Run, preamble
 
 FAILURE_TITLE = "無法下載"
 MANUAL_TITLE = "請按照以下步驟操作"
@@ -181,6 +181,23 @@ class DownloadFailure(LauncherCase):
 
         self.machine.ui("close", "--hwnd", str(manual["hwnd"]))
         self.assert_ended_without_starting_the_application(run)
+
+    def test_retry_then_manual_ends_without_starting(self) -> None:
+        run = self.start()
+        self.click(self.failure_dialog(), RETRY)
+        self.wait_for_log(run, "download error", 2)
+        self.click(self.failure_dialog(), MANUAL)
+        manual, _ = self.dialog(MANUAL_TITLE)
+        self.machine.ui("close", "--hwnd", str(manual["hwnd"]))
+        self.assertEqual(0, run.wait(60))
+
+        lines = run.log_lines()
+        expected = preamble(2, 5)
+        self.assertEqual(expected, lines[:len(expected)])
+        failing = [self.download_line(), "HTTP_STATUS error, code: 500", "download error"]
+        self.assertEqual(failing + failing + ["exit", ""], self.after_has_update(lines))
+        self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
+        self.assertEqual([], self.machine.wait_app_starts(1, timeout=3))
 
     def test_escape_ends_the_run_without_the_manual_dialog(self) -> None:
         run = self.start()

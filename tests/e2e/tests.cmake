@@ -30,6 +30,45 @@ endfunction()
 add_e2e_suite(scenarios MODULES test_scenarios test_install_step)
 add_e2e_suite(failures MODULES test_download_failure test_faults)
 add_e2e_suite(published_release MODULES test_published_release)
+
+# The core roads again with Wine reporting Windows XP and Windows 10; their log lines name the
+# language route each version takes.
+set(E2E_CORE_ROADS
+  test_scenarios.UpdateRoads
+  test_scenarios.CheckRoads.test_no_update_starts_the_installed_application_once
+  test_download_failure.DownloadFailure.test_retry_then_manual_ends_without_starting)
+add_e2e_suite(winxp MODULES ${E2E_CORE_ROADS} WINDOWS_VERSION winxp TIMEOUT 300)
+add_e2e_suite(win10 MODULES ${E2E_CORE_ROADS} WINDOWS_VERSION win10 TIMEOUT 300)
+add_e2e_suite(signed_installers MODULES test_signed_installer)
+
+# A launcher.exe that runs only installers signed by a certificate made for this build tree
+# (never committed: the key exists only here), for the signed-installer scenarios.
+set(TEST_SIGNING_DIR ${CMAKE_BINARY_DIR}/signing)
+if(NOT EXISTS ${TEST_SIGNING_DIR}/publisher.pem)
+  file(MAKE_DIRECTORY ${TEST_SIGNING_DIR})
+  execute_process(
+    COMMAND openssl req -x509 -newkey rsa:2048 -sha256 -days 3650 -nodes
+            -subj "/CN=Launcher Test Publisher" -addext "extendedKeyUsage=codeSigning"
+            -keyout ${TEST_SIGNING_DIR}/publisher.key -out ${TEST_SIGNING_DIR}/publisher.pem
+    RESULT_VARIABLE signing_result OUTPUT_QUIET ERROR_QUIET)
+  if(NOT signing_result EQUAL 0)
+    message(FATAL_ERROR "openssl could not make the test signing certificate (scripts/setup)")
+  endif()
+endif()
+execute_process(
+  COMMAND openssl x509 -in ${TEST_SIGNING_DIR}/publisher.pem -noout -fingerprint -sha256
+  OUTPUT_VARIABLE test_publisher_fingerprint OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX REPLACE "^.*=" "" test_publisher_fingerprint "${test_publisher_fingerprint}")
+string(REPLACE ":" "" test_publisher_fingerprint "${test_publisher_fingerprint}")
+launcher_signers_text("${test_publisher_fingerprint}" test_publisher_pin)
+if(test_publisher_pin STREQUAL "")
+  message(FATAL_ERROR "no fingerprint read from ${TEST_SIGNING_DIR}/publisher.pem")
+endif()
+
+launcher_executable(launcher_pinned "${test_publisher_pin}")
+set_target_properties(launcher_pinned PROPERTIES
+  OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/pinned)
+
 # The slow roads of servers that go quiet (about 6 and 2.5 minutes), beside the others.
 add_e2e_suite(silent_servers MODULES test_silent_servers TIMEOUT 660)
 add_e2e_suite(slow_download MODULES test_slow_download TIMEOUT 360)

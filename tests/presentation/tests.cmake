@@ -1,4 +1,5 @@
-add_launcher_test(ui_language_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/ui_language_test.cpp)
+add_launcher_test(ui_language_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/ui_language_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/update/import_hook.cpp)
 add_launcher_test(splash_painter_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/splash_painter_test.cpp)
 
 # The compiled resources as the program will load them, checked natively (no Wine).

@@ -12,6 +12,7 @@
 #include "presentation/font_settings.h"
 #include "presentation/ui_language.h"
 #include "support/test_support.h"
+#include "update/import_hook.h"
 
 using namespace test_support;
 
@@ -40,6 +41,20 @@ std::vector<std::string> LogLinesSince(size_t offset)
     return lines;
 }
 
+// GetProcAddress as on Windows XP, whose kernel32 lacks the thread UI language functions.
+std::vector<std::string> g_lookedUp;
+FARPROC(WINAPI* g_getProcAddress)(HMODULE, LPCSTR) = nullptr;
+FARPROC WINAPI GetProcAddressAsOnXp(HMODULE module, LPCSTR name)
+{
+    const std::string wanted = HIWORD(name) ? name : "";
+    if (wanted == "SetThreadUILanguage" || wanted == "GetThreadUILanguage") {
+        g_lookedUp.push_back(wanted);
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return g_getProcAddress(module, name);
+}
+
 int CALLBACK CollectFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM data)
 {
     reinterpret_cast<std::multiset<std::wstring>*>(data)->insert(font->lfFaceName);
@@ -57,9 +72,12 @@ TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
 
     const size_t offset = ReadFileBytes(OwnLogPath()).size();
     OnFreshThread([] { ApplyUiLanguage(true); });
-    EXPECT_EQ((std::vector<std::string>{"Get OS version information success",
-                                        "System language: Chinese(Taiwan)"}),
-              LogLinesSince(offset));
+    const std::vector<std::string> lines = LogLinesSince(offset);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ("Get OS version information success", lines[0]);
+    // Which route depends on the Windows version the system reports (see the table below).
+    EXPECT_EQ(0u, lines[1].rfind("Language set through the thread ", 0)) << lines[1];
+    EXPECT_EQ("System language: Chinese(Taiwan)", lines[2]);
 
     ASSERT_NE(nullptr, settings.m_hFont);
     EXPECT_EQ(L"宋体", settings.m_strFaceName);
@@ -129,4 +147,55 @@ TEST(UiLanguage, IsSetForTheCallingThreadOnly)
         // The English table has no 128: the loader falls back to the one table that has it.
         EXPECT_EQ(L"正在下載 Osker Map Updater, %d%%", LoadResString(128));
     });
+}
+
+TEST(UiLanguage, RouteFollowsTheWindowsVersionAndWhatKernel32Offers)
+{
+    struct Case {
+        const char* system;
+        bool versionKnown;
+        unsigned long platformId;
+        unsigned long majorVersion;
+        bool uiLanguageCallable;
+        LanguageRoute expected;
+    };
+    const LanguageRoute locale = LanguageRoute::ThreadLocale;
+    const LanguageRoute uiLanguage = LanguageRoute::ThreadUiLanguage;
+    const Case cases[] = {
+        {"Windows XP", true, VER_PLATFORM_WIN32_NT, 5, false, locale},
+        {"Windows XP with a SetThreadUILanguage export", true, VER_PLATFORM_WIN32_NT, 5, true,
+         locale},
+        {"Windows 98", true, VER_PLATFORM_WIN32_WINDOWS, 4, false, locale},
+        {"Windows Vista", true, VER_PLATFORM_WIN32_NT, 6, true, uiLanguage},
+        {"Windows 10", true, VER_PLATFORM_WIN32_NT, 10, true, uiLanguage},
+        {"version unknown", false, 0, 0, true, uiLanguage},
+        {"version unknown on XP", false, 0, 0, false, locale},
+        {"reports Vista, lacks the function", true, VER_PLATFORM_WIN32_NT, 6, false, locale},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.system);
+        EXPECT_EQ(c.expected, ChooseLanguageRoute(c.versionKnown, c.platformId, c.majorVersion,
+                                                  c.uiLanguageCallable));
+    }
+}
+
+TEST(UiLanguage, WithoutTheVistaFunctionsTheThreadLocaleCarriesTheLanguage)
+{
+    ImportHook hook("kernel32.dll", "GetProcAddress",
+                    reinterpret_cast<const void*>(&GetProcAddressAsOnXp));
+    ASSERT_TRUE(hook.Installed());
+    g_getProcAddress = hook.Original<decltype(g_getProcAddress)>();
+    const size_t offset = ReadFileBytes(OwnLogPath()).size();
+    OnFreshThread([] {
+        // The window thread's set-up, for its log line; the system reports Vista or later.
+        ApplyUiLanguage(true);
+        EXPECT_EQ(MAKELCID(kLauncherLanguage, SORT_DEFAULT), GetThreadLocale());
+        EXPECT_EQ(L"正在檢查更新", LoadResString(106));
+    });
+    EXPECT_EQ((std::vector<std::string>{"SetThreadUILanguage", "GetThreadUILanguage"}),
+              g_lookedUp);
+    const std::vector<std::string> lines = LogLinesSince(offset);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ(0u, lines[1].rfind("Language set through the thread locale on Windows ", 0))
+        << lines[1];
 }

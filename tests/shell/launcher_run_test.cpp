@@ -29,6 +29,8 @@ std::vector<std::string> ExpectedUnreachableRun(const std::string& localVersion,
 {
     std::vector<std::string> lines = {
         "Get OS version information success",
+        // Wine reports Windows 7 by default and ignores the thread UI language.
+        "Language set through the thread UI language and the thread locale on Windows 6.1",
         "System language: Chinese(Taiwan)",
         "Get OS version information success",
         "version: 0.01",

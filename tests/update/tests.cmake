@@ -16,3 +16,6 @@ target_compile_definitions(update_check_tests PRIVATE
 
 add_launcher_test(update_download_tests WITH_SERVICE TIMEOUT 120
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/download_test.cpp ${UPDATE_TEST_SUPPORT})
+
+add_launcher_test(update_signature_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/installer_signature_test.cpp)

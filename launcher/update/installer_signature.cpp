@@ -1,0 +1,250 @@
+#include "update/installer_signature.h"
+
+// wintrust.h needs wincrypt.h first.
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <softpub.h>
+
+#include <utility>
+#include <vector>
+
+#include "log/log_file.h"
+#include "update/signer_pins.h"
+
+namespace {
+
+// CALG_SHA_256. The headers show it only when building for Vista and later, but XP SP3's AES
+// provider computes it too, under the same identifier.
+constexpr ALG_ID kSha256 = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;
+#ifdef CALG_SHA_256
+static_assert(kSha256 == CALG_SHA_256);
+#endif
+
+struct PinnedSignerList {
+    std::vector<std::wstring> pins;
+    // Set by any list text at all: text without one usable fingerprint pins nothing and so
+    // refuses every installer, rather than turning the check off.
+    bool required = false;
+};
+
+PinnedSignerList& PinnedSigners()
+{
+    static PinnedSignerList list;
+    return list;
+}
+
+class CryptProvider {
+public:
+    CryptProvider()
+    {
+        // The default provider of the type first. XP SP3 names its AES provider "... (Prototype)",
+        // and a missing default (seen on some installations) leaves only the explicit names.
+        static const wchar_t* const kNames[] = {nullptr, MS_ENH_RSA_AES_PROV_W,
+                                                MS_ENH_RSA_AES_PROV_XP_W};
+        for (const wchar_t* name : kNames) {
+            if (CryptAcquireContextW(&m_handle, nullptr, name, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+                return;
+            m_error = GetLastError();
+            m_handle = 0;
+        }
+    }
+    ~CryptProvider()
+    {
+        if (m_handle)
+            CryptReleaseContext(m_handle, 0);
+    }
+    CryptProvider(const CryptProvider&) = delete;
+    CryptProvider& operator=(const CryptProvider&) = delete;
+
+    HCRYPTPROV get() const { return m_handle; }
+    DWORD error() const { return m_error; }
+
+private:
+    HCRYPTPROV m_handle = 0;
+    DWORD m_error = 0;
+};
+
+class CryptHash {
+public:
+    CryptHash(HCRYPTPROV provider, ALG_ID algorithm)
+    {
+        if (!CryptCreateHash(provider, algorithm, 0, 0, &m_handle))
+            m_handle = 0;
+    }
+    ~CryptHash()
+    {
+        if (m_handle)
+            CryptDestroyHash(m_handle);
+    }
+    CryptHash(const CryptHash&) = delete;
+    CryptHash& operator=(const CryptHash&) = delete;
+
+    HCRYPTHASH get() const { return m_handle; }
+
+private:
+    HCRYPTHASH m_handle = 0;
+};
+
+// One WinVerifyTrust verification; its state is closed by the destructor, whatever the result.
+class TrustVerification {
+public:
+    TrustVerification(const std::wstring& path, HANDLE file)
+    {
+        m_file.cbStruct = sizeof m_file;
+        m_file.pcwszFilePath = path.c_str();
+        m_file.hFile = file;
+        m_data.cbStruct = sizeof m_data;
+        m_data.dwUIChoice = WTD_UI_NONE;
+        // Revocation would fetch lists from the network on every start; the pin already narrows
+        // trust to the publisher's own certificates.
+        m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
+        m_data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+        m_data.dwUnionChoice = WTD_CHOICE_FILE;
+        m_data.pFile = &m_file;
+        m_data.dwStateAction = WTD_STATEACTION_VERIFY;
+        GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+        m_result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data);
+    }
+    ~TrustVerification()
+    {
+        m_data.dwStateAction = WTD_STATEACTION_CLOSE;
+        GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data);
+    }
+    TrustVerification(const TrustVerification&) = delete;
+    TrustVerification& operator=(const TrustVerification&) = delete;
+
+    LONG result() const { return m_result; }
+
+    // The certificate that made the signature; null when the state holds none.
+    const CERT_CONTEXT* SignerCertificate() const
+    {
+        CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(m_data.hWVTStateData);
+        if (!provider)
+            return nullptr;
+        CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+        if (!signer)
+            return nullptr;
+        CRYPT_PROVIDER_CERT* certificate = WTHelperGetProvCertFromChain(signer, 0);
+        return certificate ? certificate->pCert : nullptr;
+    }
+
+private:
+    WINTRUST_FILE_INFO m_file = {};
+    WINTRUST_DATA m_data = {};
+    LONG m_result = 0;
+};
+
+}  // namespace
+
+void SetPinnedSigners(const wchar_t* list)
+{
+    const std::wstring text = list ? list : L"";
+    PinnedSigners().pins = ParsePinnedSigners(text);
+    PinnedSigners().required = text.find_first_not_of(L" \t\r\n;,") != std::wstring::npos;
+}
+
+bool HasPinnedSigners()
+{
+    return PinnedSigners().required;
+}
+
+HeldInstaller::HeldInstaller(HeldInstaller&& other) noexcept : m_file(other.m_file)
+{
+    other.m_file = INVALID_HANDLE_VALUE;
+}
+
+HeldInstaller& HeldInstaller::operator=(HeldInstaller&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        m_file = other.m_file;
+        other.m_file = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+}
+
+bool HeldInstaller::Open(const std::wstring& path)
+{
+    Release();
+    // Sharing reads only: the process that starts the installer opens it for reading and
+    // executing, which this allows; writing, renaming and deleting it do not get through.
+    m_file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    return m_file != INVALID_HANDLE_VALUE;
+}
+
+void HeldInstaller::Release()
+{
+    if (m_file != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
+    }
+}
+
+std::wstring Sha256Hex(const void* data, DWORD length, DWORD& error)
+{
+    error = 0;
+    CryptProvider provider;
+    if (!provider.get()) {
+        error = provider.error();
+        return std::wstring();
+    }
+    CryptHash hash(provider.get(), kSha256);
+    if (!hash.get()) {
+        error = GetLastError();
+        return std::wstring();
+    }
+    BYTE digest[32] = {};
+    DWORD size = sizeof digest;
+    if (!CryptHashData(hash.get(), static_cast<const BYTE*>(data), length, 0) ||
+        !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0)) {
+        error = GetLastError();
+        return std::wstring();
+    }
+    return HexDigits(digest, size < sizeof digest ? size : sizeof digest);
+}
+
+bool AcceptInstaller(const std::wstring& path, HeldInstaller& held)
+{
+    held.Release();
+    if (!HasPinnedSigners())
+        return true;
+
+    HeldInstaller file;
+    if (!file.Open(path)) {
+        const DWORD error = GetLastError();
+        WriteLog(GetLogFile(), L"setup open error, code: %d", error);
+        return false;
+    }
+    const TrustVerification verification(path, file.get());
+    const LONG result = verification.result();
+    if (result == static_cast<LONG>(TRUST_E_NOSIGNATURE)) {
+        WriteLog(GetLogFile(), L"setup signature missing: %s", path.c_str());
+        return false;
+    }
+    if (result != ERROR_SUCCESS) {
+        WriteLog(GetLogFile(), L"setup signature invalid, code: 0x%08X",
+                 static_cast<unsigned>(result));
+        return false;
+    }
+    const CERT_CONTEXT* certificate = verification.SignerCertificate();
+    if (!certificate) {
+        WriteLog(GetLogFile(), L"setup signer certificate missing");
+        return false;
+    }
+    DWORD hashError = 0;
+    const std::wstring fingerprint =
+        Sha256Hex(certificate->pbCertEncoded, certificate->cbCertEncoded, hashError);
+    if (fingerprint.empty()) {
+        WriteLog(GetLogFile(), L"setup signer SHA-256 error, code: %d", hashError);
+        return false;
+    }
+    if (!IsPinnedSigner(PinnedSigners().pins, fingerprint)) {
+        WriteLog(GetLogFile(), L"setup signer not pinned: %s", fingerprint.c_str());
+        return false;
+    }
+    WriteLog(GetLogFile(), L"setup signer: %s", fingerprint.c_str());
+    held = std::move(file);
+    return true;
+}
