@@ -9,6 +9,7 @@ CManualDownloadDlg::CManualDownloadDlg() : CDlg(IDD_MANUAL_DOWNLOAD) {}
 
 void CManualDownloadDlg::OnInitDialog(HWND dialog)
 {
+    m_window = dialog;
     CenterOnScreen(dialog);
     wchar_t instructions[1025] = {};
     const UpdateInfo& info = GetUpdateRecord().info;
@@ -31,14 +32,15 @@ int32_t CManualDownloadDlg::OnCommand(uint32_t command)
     if (command == IDC_COPY_LINK) {
         // Built anew: the instructions may have been cut, the link on the clipboard never is.
         const std::wstring link = GetUpdateRecord().info.GetDownloadLink();
-        CopyTextToClipboard(std::wstring(link.c_str()));
+        CopyTextToClipboard(m_window, std::wstring(link.c_str()));
     }
     return 1;
 }
 
-bool CopyTextToClipboard(const std::wstring& text)
+bool CopyTextToClipboard(HWND owner, const std::wstring& text)
 {
-    if (!OpenClipboard(nullptr))
+    // With no owner, EmptyClipboard leaves the clipboard to nobody and SetClipboardData fails.
+    if (!OpenClipboard(owner))
         return false;
     if (!EmptyClipboard()) {
         CloseClipboard();

@@ -11,10 +11,14 @@ public:
     CManualDownloadDlg();
     void OnInitDialog(HWND dialog) override;
     int32_t OnCommand(uint32_t command) override;
+
+private:
+    HWND m_window = nullptr;
 };
 
 // Puts exactly `text` on the clipboard as Unicode text only. False when the clipboard could
 // not be opened or emptied, or the memory block for the text could not be allocated or locked;
 // true once the block has been offered, even if SetClipboardData refuses it (the block is then
 // freed and the clipboard is left empty): the copy button shows no outcome either way.
-bool CopyTextToClipboard(const std::wstring& text);
+// `owner` is the window that owns the clipboard afterwards.
+bool CopyTextToClipboard(HWND owner, const std::wstring& text);

@@ -1,6 +1,10 @@
 #include "environment/directory_removal.h"
 
-#include <windows.h>
+#include <winioctl.h>
+
+#include <memory>
+
+#include "environment/unique_handle.h"
 
 namespace {
 
@@ -12,7 +16,64 @@ std::wstring& ProtectedRoot()
 
 bool g_rootRecorded = false;
 
-// A junction or symbolic link: removing the link itself is all that may happen to it.
+using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// Vista and later; looked up so that the launcher still loads on XP, where it is missing.
+GetFinalPathNameByHandleWFn FinalPathFunction()
+{
+    static const auto function = reinterpret_cast<GetFinalPathNameByHandleWFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                               "GetFinalPathNameByHandleW")));
+    return function;
+}
+
+// Opens the entry itself, not what a reparse point in its place leads to.
+UniqueHandle OpenEntry(const std::wstring& path)
+{
+    return UniqueHandle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr));
+}
+
+// Where the system says the entry really is; empty when that cannot be found out.
+std::wstring FinalPath(const std::wstring& path)
+{
+    const GetFinalPathNameByHandleWFn function = FinalPathFunction();
+    if (!function)
+        return std::wstring();
+    const UniqueHandle entry = OpenEntry(path);
+    if (!entry)
+        return std::wstring();
+    wchar_t buffer[1024] = {};
+    const DWORD length = function(entry.Get(), buffer, 1024, 0);
+    if (length == 0 || length >= 1024)
+        return std::wstring();
+    return std::wstring(buffer, length);
+}
+
+// The tag from the search record, or asked of the file system where the record has none
+// (FSCTL_GET_REPARSE_POINT exists since Windows 2000).
+bool ReadReparseTag(const std::wstring& path, DWORD listedTag, DWORD& tag)
+{
+    if (listedTag != 0) {
+        tag = listedTag;
+        return true;
+    }
+    const UniqueHandle entry = OpenEntry(path);
+    if (!entry)
+        return false;
+    auto buffer = std::make_unique<unsigned char[]>(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD returned = 0;
+    if (!DeviceIoControl(entry.Get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.get(),
+                         MAXIMUM_REPARSE_DATA_BUFFER_SIZE, &returned, nullptr) ||
+        returned < sizeof(DWORD))
+        return false;
+    tag = *reinterpret_cast<const DWORD*>(buffer.get());
+    return true;
+}
+
 void RemoveLink(const std::wstring& path, bool isDirectory)
 {
     if (isDirectory && RemoveDirectoryW(path.c_str()))
@@ -21,6 +82,21 @@ void RemoveLink(const std::wstring& path, bool isDirectory)
 }
 
 }  // namespace
+
+EntryTreatment ClassifyEntry(DWORD attributes, DWORD reparseTag, bool tagKnown,
+                             bool resolvesElsewhere)
+{
+    const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A tag that can't be read may be a link: it is never followed.
+        if (!tagKnown || IsReparseTagNameSurrogate(reparseTag))
+            return EntryTreatment::RemoveLink;
+        // Other reparse points (a cloud placeholder, a deduplicated file) are the entry itself.
+    }
+    if (resolvesElsewhere)
+        return EntryTreatment::Leave;
+    return isDirectory ? EntryTreatment::EmptyAndRemove : EntryTreatment::DeleteFile;
+}
 
 void DeleteDirectoryTree(const std::wstring& directory)
 {
@@ -36,6 +112,10 @@ void DeleteDirectoryTree(const std::wstring& directory)
     if (base.empty())
         return;
 
+    // Each entry must resolve to this folder's own final path and its name; Wine shows a Unix
+    // link to a file as a plain file, and only the final path gives it away.
+    const std::wstring finalBase = FinalPath(base);
+
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((base + L"\\*.*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -44,13 +124,32 @@ void DeleteDirectoryTree(const std::wstring& directory)
             if (name == L"." || name == L"..")
                 continue;
             const std::wstring path = base + L'\\' + name;
-            const bool isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                RemoveLink(path, isDirectory);
-            else if (isDirectory)
+            const DWORD attributes = found.dwFileAttributes;
+            DWORD tag = 0;
+            bool tagKnown = false;
+            bool resolvesElsewhere = false;
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // dwReserved0 holds the tag when the entry is a reparse point.
+                tagKnown = ReadReparseTag(path, found.dwReserved0, tag);
+            }
+            if (!finalBase.empty()) {
+                const std::wstring finalEntry = FinalPath(path);
+                resolvesElsewhere = !finalEntry.empty() &&
+                    lstrcmpiW(finalEntry.c_str(), (finalBase + L'\\' + name).c_str()) != 0;
+            }
+            switch (ClassifyEntry(attributes, tag, tagKnown, resolvesElsewhere)) {
+            case EntryTreatment::RemoveLink:
+                RemoveLink(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+                break;
+            case EntryTreatment::EmptyAndRemove:
                 DeleteDirectoryTree(path);
-            else
+                break;
+            case EntryTreatment::DeleteFile:
                 DeleteFileW(path.c_str());
+                break;
+            case EntryTreatment::Leave:
+                break;
+            }
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }

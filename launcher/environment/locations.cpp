@@ -65,7 +65,11 @@ const std::wstring& GetDownloadDirectory()
     static std::wstring directory;
     if (directory.empty()) {
         wchar_t buffer[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, buffer);
+        const DWORD length = GetTempPathW(MAX_PATH, buffer);
+        // A failed or cut-off temporary path stays empty: appended to, it would name a folder
+        // relative to the current directory.
+        if (length == 0 || length >= MAX_PATH || PathIsRelativeW(buffer))
+            return directory;
         // The temporary folder already ends with a backslash.
         directory = BuildProductFolder(buffer);
     }
@@ -75,7 +79,7 @@ const std::wstring& GetDownloadDirectory()
 const std::wstring& GetSetupPath()
 {
     static std::wstring path;
-    if (path.empty())
+    if (path.empty() && !GetDownloadDirectory().empty())
         path = GetDownloadDirectory() + kSetupFileName;
     return path;
 }

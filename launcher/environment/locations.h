@@ -10,9 +10,10 @@ const std::wstring& GetProgramFilesDirectory();
 const std::wstring& GetApplicationDirectory();
 // The application executable; logs "Tavrel Updater path: ..." when first computed.
 const std::wstring& GetApplicationPath();
-// <Temp>\Osker\Osker Map Updater\ ; creates missing folder levels.
+// <Temp>\Osker\Osker Map Updater\ ; creates missing folder levels. Empty when the temporary
+// folder's path can't be formed (the call failed, or the path is too long); never relative.
 const std::wstring& GetDownloadDirectory();
-// The downloaded installer's path in the download folder.
+// The downloaded installer's path in the download folder; empty when that folder is.
 const std::wstring& GetSetupPath();
 
 // The first two numbers of a file's version resource; outputs written only on success.

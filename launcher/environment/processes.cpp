@@ -1,8 +1,27 @@
 #include "environment/processes.h"
 
+#include <shellapi.h>
 #include <tlhelp32.h>
 
-#include <vector>
+#include "log/log_file.h"
+
+namespace {
+
+// The started program gets as long to come up as WinExec gave it.
+constexpr DWORD kInputIdleMs = 30000;
+constexpr UINT kStarted = 33;
+
+#ifndef ERROR_ELEVATION_REQUIRED
+constexpr DWORD ERROR_ELEVATION_REQUIRED = 740;
+#endif
+
+void LogDecision(const StartDecision& decision)
+{
+    if (decision.logFormat)
+        WriteLog(GetLogFile(), decision.logFormat, decision.logValue);
+}
+
+}  // namespace
 
 DWORD FindProcessByName(const std::wstring& exeName)
 {
@@ -24,25 +43,118 @@ DWORD FindProcessByName(const std::wstring& exeName)
     return found;
 }
 
-std::string WideToAnsi(const std::wstring& text)
+UINT WinExecCodeFor(DWORD error)
 {
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::vector<char> buffer;
-    try {
-        buffer.resize(static_cast<size_t>(size));
-    } catch (...) {
-        return std::string();
+    if (error == ERROR_CANCELLED)
+        return ERROR_ACCESS_DENIED;
+    if (error < 32)
+        return error;
+    return ERROR_BAD_FORMAT;
+}
+
+StartDecision DecideAfterCreateProcess(bool created, DWORD error)
+{
+    StartDecision decision;
+    if (created) {
+        decision.code = kStarted;
+        decision.waitForInputIdle = true;
+        return decision;
     }
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer.data(), size, nullptr, nullptr);
-    buffer.back() = '\0';
-    return std::string(buffer.data());
+    decision.code = WinExecCodeFor(error);
+    if (error == ERROR_ELEVATION_REQUIRED) {
+        // Vista and later refuse an asInvoker process a program that requires administrator
+        // rights; the shell asks the user for consent and starts it.
+        decision.startThroughShell = true;
+        decision.logFormat = L"CreateProcess error, code: %d, start through the shell";
+    } else {
+        decision.logFormat = L"CreateProcess error, code: %d";
+    }
+    decision.logValue = error;
+    return decision;
+}
+
+StartDecision DecideAfterShellExecute(bool executed, DWORD error, bool hasProcess)
+{
+    StartDecision decision;
+    if (executed) {
+        decision.code = kStarted;
+        decision.waitForInputIdle = hasProcess;
+        decision.logFormat = L"started through the shell";
+        return decision;
+    }
+    // ERROR_CANCELLED: the user declined the consent prompt.
+    decision.code = WinExecCodeFor(error);
+    decision.logFormat = L"ShellExecuteEx error, code: %d";
+    decision.logValue = error;
+    return decision;
+}
+
+ProgramStart StartProgram(const std::wstring& path, bool watch)
+{
+    ProgramStart started;
+    // Quoted: unquoted, "C:\Program Files\X\app.exe" would start C:\Program.exe if one existed.
+    std::wstring commandLine = L"\"" + path + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION info = {};
+    // Suspended until it is in its job, so that nothing it starts can escape the job.
+    const BOOL created = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                        watch ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup,
+                                        &info);
+    const DWORD createError = created ? 0 : GetLastError();
+    StartDecision decision = DecideAfterCreateProcess(created != FALSE, createError);
+    LogDecision(decision);
+
+    if (created) {
+        started.process = UniqueHandle(info.hProcess);
+        UniqueHandle thread(info.hThread);
+        if (watch) {
+            // Refused where the launcher already runs in a job and jobs do not nest (before
+            // Windows 8); the installer's own process is then what is watched.
+            UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+            if (job && AssignProcessToJobObject(job.Get(), info.hProcess))
+                started.job = std::move(job);
+            ResumeThread(thread.Get());
+        }
+    } else if (decision.startThroughShell) {
+        SHELLEXECUTEINFOW execute = {};
+        execute.cbSize = sizeof execute;
+        // NOCLOSEPROCESS: the process handle to watch; FLAG_NO_UI: failures go to the log, not
+        // to a message box (the consent prompt is still shown).
+        execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+        execute.lpFile = path.c_str();
+        execute.nShow = SW_SHOW;
+        const BOOL executed = ShellExecuteExW(&execute);
+        const DWORD shellError = executed ? 0 : GetLastError();
+        if (executed)
+            started.process = UniqueHandle(execute.hProcess);
+        decision = DecideAfterShellExecute(executed != FALSE, shellError,
+                                           static_cast<bool>(started.process));
+        LogDecision(decision);
+    }
+
+    started.code = decision.code;
+    if (decision.waitForInputIdle && started.process)
+        WaitForInputIdle(started.process.Get(), kInputIdleMs);
+    return started;
 }
 
 UINT RunProgram(const std::wstring& path)
 {
-    // Unquoted, "C:\Program Files\X\app.exe" would start C:\Program.exe if one existed.
-    const std::string commandLine = WideToAnsi(L"\"" + path + L"\"");
-    return WinExec(commandLine.c_str(), SW_SHOW);
+    return StartProgram(path, false).code;
+}
+
+bool IsProgramRunning(const ProgramStart& program)
+{
+    if (program.job) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        if (QueryInformationJobObject(program.job.Get(), JobObjectBasicAccountingInformation,
+                                      &accounting, sizeof accounting, nullptr))
+            return accounting.ActiveProcesses > 0;
+    }
+    if (program.process)
+        return WaitForSingleObject(program.process.Get(), 0) == WAIT_TIMEOUT;
+    return false;
 }

@@ -11,8 +11,31 @@
 #include "shell/launcher_status.h"
 
 namespace {
+
 constexpr DWORD kPollIntervalMs = 1000;
+// An installer may hand over to a program that starts the application a little later.
+constexpr DWORD kGraceAfterInstallerMs = 60000;
+
+// Polls for the application every second. Ends when it appears, or when the installer and
+// everything it started have ended and the application has not appeared within the grace.
+void WaitForApplication(const ProgramStart& setup)
+{
+    bool installerEnded = false;
+    DWORD endedAt = 0;
+    while (FindProcessByName(kApplicationExeName) == 0) {
+        if (!installerEnded) {
+            installerEnded = !IsProgramRunning(setup);
+            endedAt = GetTickCount();
+        } else if (GetTickCount() - endedAt >= kGraceAfterInstallerMs) {
+            WriteLog(GetLogFile(), L"setup ended, application not running after %d s",
+                     kGraceAfterInstallerMs / 1000);
+            return;
+        }
+        Sleep(kPollIntervalMs);
+    }
 }
+
+}  // namespace
 
 void InstallUpdate()
 {
@@ -30,10 +53,12 @@ void InstallUpdate()
     DeleteDirectoryTree(GetApplicationDirectory());
 
     WriteLog(GetLogFile(), L"run setup: %s", GetSetupPath().c_str());
-    const UINT started = RunProgram(GetSetupPath());
-    WriteLog(GetLogFile(), L"Wait Application run: retrun code : %d", started);
-
-    // The installer starts the application when it has finished; that is the only sign.
-    while (FindProcessByName(kApplicationExeName) == 0)
-        Sleep(kPollIntervalMs);
+    const ProgramStart setup = StartProgram(GetSetupPath(), true);
+    WriteLog(GetLogFile(), L"Wait Application run: retrun code : %d", setup.code);
+    if (setup.code <= 31) {
+        WriteLog(GetLogFile(), L"setup not started, no wait");
+        return;
+    }
+    // The installer starts the application when it has finished; that is the usual sign.
+    WaitForApplication(setup);
 }

@@ -2,6 +2,7 @@
 // installer run, and the application awaited.
 #pragma once
 
-// Ends when the installer has started the application, or at once when the user declines to
-// close the running application.
+// Ends when the installer has started the application; at once when the user declines to
+// close the running application or the installer does not start; and 60 s after the installer
+// and everything it started have ended without the application appearing.
 void InstallUpdate();

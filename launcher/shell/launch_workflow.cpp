@@ -106,8 +106,17 @@ bool DownloadInstaller()
 {
     const UpdateInfo info = GetUpdateRecord().info;
     const std::wstring url = info.ServerPath + info.FileName;
-    // Read as a 64-bit number: installers of 2 GiB and more are real.
-    const int64_t expectedSize = ParseDecimal64(info.FileSize);
+    // A 64-bit number: installers of 2 GiB and more are real. Without a size above 0 an empty
+    // file would pass every check and be run after the application folder was emptied.
+    int64_t expectedSize = 0;
+    if (!ReadInstallerSize(info.FileSize, expectedSize)) {
+        WriteLog(GetLogFile(), L"file size error: server setting size:  %s", info.FileSize.c_str());
+        return false;
+    }
+    if (GetSetupPath().empty()) {
+        WriteLog(GetLogFile(), L"temp path error: no download folder");
+        return false;
+    }
     return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize,
                         ShowDownloadProgress, info.MD5);
 }

@@ -6,6 +6,8 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    if (HandOverToRunningLauncher(instance))
+        ExitProcess(0);
     // Fixed per executable by the build: the certificates whose installers it will run.
     SetPinnedSigners(L"" LAUNCHER_INSTALLER_SIGNERS);
     const int exitCode = RunLauncher(instance, showCommand);

@@ -1,6 +1,7 @@
 #include "shell/splash_window.h"
 
 #include "dialogs/dialog_base.h"
+#include "log/log_file.h"
 #include "presentation/splash_painter.h"
 #include "presentation/ui_language.h"
 #include "resources/resource_ids.h"
@@ -12,7 +13,31 @@ namespace {
 wchar_t g_title[100];
 wchar_t g_className[100];
 
+// Per user session (Local\): two launchers would write and run the same Setup.exe.
+constexpr wchar_t kSingleLauncherMutex[] = L"Local\\OskerMapUpdaterLauncher";
+
 }  // namespace
+
+bool HandOverToRunningLauncher(HINSTANCE instance)
+{
+    // Held until the process ends, which releases it.
+    static HANDLE mutex = nullptr;
+    mutex = CreateMutexW(nullptr, FALSE, kSingleLauncherMutex);
+    if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+
+    wchar_t className[100] = {};
+    LoadStringW(instance, IDS_CLASS_NAME, className, 100);
+    HWND running = FindWindowW(className, nullptr);
+    if (running) {
+        if (IsIconic(running))
+            ShowWindow(running, SW_RESTORE);
+        // Its dialog or message box, when one is up, is what the user has to answer.
+        SetForegroundWindow(GetLastActivePopup(running));
+    }
+    WriteLog(GetLogFile(), L"launcher already running, this one ends");
+    return true;
+}
 
 void RegisterLauncherClass(HINSTANCE instance)
 {
@@ -85,7 +110,8 @@ int RunLauncher(HINSTANCE instance, int showCommand)
         return 0;
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
-    MSG message;
+    // Zeroed: if GetMessageW fails at once, the exit code is still 0.
+    MSG message = {};
     // GetMessageW returns -1 on an error, which must end the loop rather than spin it.
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {

@@ -14,3 +14,8 @@ LRESULT CALLBACK LauncherWndProc(HWND window, UINT message, WPARAM wParam, LPARA
 // Loads the title and class name, registers the class, creates the window and pumps messages
 // until the quit message; returns its exit code.
 int RunLauncher(HINSTANCE instance, int showCommand);
+
+// True when another launcher runs in this user session: its window is brought to the front
+// and a line logged, and this one must end. Otherwise this process now holds the launcher's
+// place until it ends.
+bool HandOverToRunningLauncher(HINSTANCE instance);

@@ -100,3 +100,30 @@ bool IsCheckableMd5(const std::wstring& digest)
     }
     return true;
 }
+
+bool ReadInstallerSize(const std::wstring& text, int64_t& size)
+{
+    const auto isBlank = [](wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); };
+    size_t first = 0;
+    size_t end = text.size();
+    while (first < end && isBlank(text[first]))
+        ++first;
+    while (end > first && isBlank(text[end - 1]))
+        --end;
+    if (first == end)
+        return false;
+    constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    uint64_t value = 0;
+    for (size_t i = first; i < end; ++i) {
+        if (text[i] < L'0' || text[i] > L'9')
+            return false;
+        const auto digit = static_cast<uint64_t>(text[i] - L'0');
+        if (value > (kLimit - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    if (value == 0)
+        return false;
+    size = static_cast<int64_t>(value);
+    return true;
+}

@@ -25,3 +25,8 @@ int64_t ParseDecimal64(const std::wstring& text);
 // Whether an MD5 value from the reply is something to check a download against:
 // exactly 32 hexadecimal digits, either case.
 bool IsCheckableMd5(const std::wstring& digest);
+
+// FileSize as the size of an installer: decimal digits with nothing but blanks around them,
+// above 0 and within 63 bits. False for anything else (empty, 0, a sign, other characters),
+// since no download can be checked against such a size.
+bool ReadInstallerSize(const std::wstring& text, int64_t& size);

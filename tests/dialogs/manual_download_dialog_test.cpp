@@ -196,7 +196,7 @@ TEST(CopyTextToClipboard, FailsAndChangesNothingWhileAnotherWindowHoldsTheClipbo
         DestroyWindow(window);
     });
     const bool holderReady = WaitForSingleObject(opened, 10000) == WAIT_OBJECT_0;
-    const bool copied = holderReady && CopyTextToClipboard(L"new");
+    const bool copied = holderReady && CopyTextToClipboard(nullptr, L"new");
     SetEvent(release);
     holder.join();
     CloseHandle(opened);
@@ -208,10 +208,14 @@ TEST(CopyTextToClipboard, FailsAndChangesNothingWhileAnotherWindowHoldsTheClipbo
     ASSERT_TRUE(ReadClipboard(&text));
     EXPECT_EQ(L"kept", text);
 
-    // Once it is free again the same copy goes through.
-    EXPECT_TRUE(CopyTextToClipboard(L"new"));
+    // Once it is free again the same copy goes through, and the window it names owns it.
+    HWND owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    EXPECT_TRUE(CopyTextToClipboard(owner, L"new"));
+    EXPECT_EQ(owner, GetClipboardOwner());
     ASSERT_TRUE(ReadClipboard(&text));
     EXPECT_EQ(L"new", text);
+    DestroyWindow(owner);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ import tempfile
 import threading
 import time
 import unittest
+from contextlib import contextmanager
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -95,6 +96,43 @@ class Machine:
                                   stdin=subprocess.DEVNULL)
             out.seek(0)
             return subprocess.CompletedProcess(done.args, done.returncode, out.read(), b"")
+
+    @contextmanager
+    def temp_folder(self, windows_folder: str):
+        """Every program started meanwhile gets `windows_folder` (a path on drive C:, made here
+        when it fits the path limit) as its temporary folder, as a user's own setting would
+        give it; the stand-in traces and the download folder follow it."""
+        values = {}
+        for line in self.wine("reg", "query", "HKCU\\Environment", timeout=30).stdout.decode(
+                "utf-8", "replace").splitlines():
+            parts = line.split(None, 2)
+            if len(parts) == 3 and parts[0] in ("TEMP", "TMP"):
+                values[parts[0]] = (parts[1], parts[2].strip())
+        assert set(values) == {"TEMP", "TMP"}, values
+        unix = self.prefix / "drive_c" / windows_folder[3:].replace("\\", "/")
+        if len(windows_folder) < 250:
+            unix.mkdir(parents=True, exist_ok=True)
+        before = (self.temp, self.download_dir, self.setup_path, self.app_starts_log,
+                  self.setup_log)
+        try:
+            for name in values:
+                self.wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_SZ", "/d",
+                          windows_folder, "/f", timeout=30)
+            self.temp = unix
+            self.download_dir = unix / "Osker" / "Osker Map Updater"
+            self.setup_path = self.download_dir / "Setup.exe"
+            self.app_starts_log = unix / "stand-in-app-starts.log"
+            self.setup_log = unix / "stand-in-setup.log"
+            yield unix
+        finally:
+            self.end_stand_in_apps()
+            for name, (kind, value) in values.items():
+                self.wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", kind, "/d", value,
+                          "/f", timeout=30)
+            (self.temp, self.download_dir, self.setup_path, self.app_starts_log,
+             self.setup_log) = before
+            if len(windows_folder) < 250 and unix.exists():
+                shutil.rmtree(unix, ignore_errors=True)
 
     def end_stand_in_apps(self) -> None:
         self.wine(str(self.fixture("tell_stand_in_exit.exe")), "15000", timeout=30)

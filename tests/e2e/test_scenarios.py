@@ -8,7 +8,7 @@ import unittest
 
 import time
 
-from harness import Fault, LauncherCase, Run, md5_hex, preamble, strip_stamp
+from harness import Fault, LauncherCase, Run, md5_hex, preamble
 from update_service import build_check_reply, unreachable_port
 
 
@@ -179,27 +179,29 @@ class Interruptions(Scenario):
         self.assertFalse(self.machine.setup_log.exists())
         self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
 
-    def test_two_launchers_at_once_share_the_log_without_corrupting_it(self) -> None:
+    def test_a_second_launcher_ends_at_once_and_the_first_installs_alone(self) -> None:
         self.machine.install_app("2.5")
-        # One line, so that every line of the log is a stamped line of its own.
-        body = build_check_reply(LatestVersion="2.05").replace(b"\r\n", b"")
-        self.service.set_check_reply(body)
-        runs = [Run(self.machine, self.service, watch=False) for _ in range(2)]
-        for run in runs:
-            self.assertEqual(0, run.wait(60))
-        offset = min(run.log_offset for run in runs)
-        text = self.machine.log_bytes_since(offset).decode("latin-1")
-        lines = text.split("\r\n")
-        self.assertEqual("", lines[-1])
-        single = preamble(2, 5) + ["check update answer:", " " + body.decode()] + ["no update", "exit", ""]
-        # Every line is whole: a stamped line, the reply's unstamped continuation, or the empty
-        # line after "exit".
-        for line in lines[:-1]:
-            if line and line != " " + body.decode():
-                self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\t")
-        messages = sorted(strip_stamp(l) for l in lines[:-1] if l)
-        self.assertEqual(sorted([m for m in single if m] * 2), messages)
-        self.assertEqual(2, lines[:-1].count(""))  # each "exit" leaves its empty line
+        self.offer("2.06", MD5=md5_hex(self.installer))
+        # Slow enough that the first is still downloading when the second starts.
+        self.service.set_download(self.installer, fault=Fault.slow(4096, 100))
+        first = Run(self.machine, self.service, watch=False)
+        window = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "20000")[0]
+        self.assertTrue(window["found"])
+        second = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, second.wait(30))
+        self.assertIsNone(first.process.poll(), "the first launcher ended early")
+        self.assertEqual(0, first.wait(120))
+
+        lines = first.log_lines()
+        self.assertEqual(1, lines.count("launcher already running, this one ends"), lines)
+        self.assertEqual(1, len([l for l in lines if l.startswith("run setup: ")]), lines)
+        self.assertEqual(1, lines.count("version: 0.01"), lines)
+        runs = [l for l in self.machine.setup_log.read_text().splitlines() if l.startswith("run ")]
+        self.assertEqual(1, len(runs), runs)
+        self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
+        time.sleep(1.0)
+        starts = self.machine.wait_app_starts(1)
+        self.assertEqual(["started 2.6"], [s.split(" pid=")[0] for s in starts])
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 // Emptying a directory tree. Run by removal_fixture.sh, which prepares what Wine cannot make
 // from the inside: C:\removal-fixture\tree\B\link, a Unix symbolic link (listed as a reparse
-// point) to C:\removal-fixture\outside; and drive R:, whose root is a scratch folder holding
+// point) to C:\removal-fixture\outside, and B\file-link, one (listed as a plain file) to
+// outside\kept.txt; and drive R:, whose root is a scratch folder holding
 // folder\kept.txt, so that a removal reaching for "the root of the current drive" finds only
 // that.
 #include <gtest/gtest.h>
@@ -110,6 +111,7 @@ TEST(DeleteDirectoryTree, NeverReachesThroughALinkOutOfItsTree)
     const DWORD link = GetFileAttributesW((tree + L"\\B\\link").c_str());
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, link) << "run through removal_fixture.sh";
     ASSERT_TRUE(link & FILE_ATTRIBUTE_REPARSE_POINT);
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((tree + L"\\B\\file-link").c_str()));
     MakeFile(tree + L"\\B\\beside-the-link.txt");
     MakeFile(tree + L"\\top.txt");
 
@@ -118,6 +120,8 @@ TEST(DeleteDirectoryTree, NeverReachesThroughALinkOutOfItsTree)
     EXPECT_FALSE(FileExists(tree + L"\\top.txt"));
     EXPECT_EQ("keep", ReadFileBytes(kFixture + L"\\outside\\kept.txt"));
     EXPECT_EQ("keep", ReadFileBytes(kFixture + L"\\outside\\inner\\kept.txt"));
+    // Known only by its final path, the file link can't be removed without its target: it stays.
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((tree + L"\\B\\file-link").c_str()));
 }
 
 TEST(DeleteDirectoryTree, RefusesAnEmptyPathAndALoneBackslash)
@@ -132,4 +136,41 @@ TEST(DeleteDirectoryTree, RefusesAnEmptyPathAndALoneBackslash)
     DeleteDirectoryTree(L"\\");
     SetCurrentDirectoryW(previous);
     EXPECT_EQ("keep", ReadFileBytes(L"R:\\folder\\kept.txt"));
+}
+
+TEST(DeleteDirectoryTree, TreatsOnlyNameSurrogatesAsLinks)
+{
+    constexpr DWORD kDirectory = FILE_ATTRIBUTE_DIRECTORY;
+    constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    constexpr DWORD kCloudPlaceholder = 0x9000001A;  // IO_REPARSE_TAG_CLOUD_1: not a surrogate
+    const struct {
+        const char* entry;
+        DWORD attributes;
+        DWORD tag;
+        bool tagKnown;
+        bool elsewhere;
+        EntryTreatment treatment;
+    } cases[] = {
+        {"file", FILE_ATTRIBUTE_ARCHIVE, 0, false, false, EntryTreatment::DeleteFile},
+        {"folder", kDirectory, 0, false, false, EntryTreatment::EmptyAndRemove},
+        {"junction", kDirectory | kReparse, IO_REPARSE_TAG_MOUNT_POINT, true, true,
+         EntryTreatment::RemoveLink},
+        {"folder link", kDirectory | kReparse, IO_REPARSE_TAG_SYMLINK, true, true,
+         EntryTreatment::RemoveLink},
+        {"file link", kReparse, IO_REPARSE_TAG_SYMLINK, true, true, EntryTreatment::RemoveLink},
+        {"unreadable tag", kDirectory | kReparse, 0, false, true, EntryTreatment::RemoveLink},
+        {"placeholder folder", kDirectory | kReparse, kCloudPlaceholder, true, false,
+         EntryTreatment::EmptyAndRemove},
+        {"placeholder file", kReparse, kCloudPlaceholder, true, false,
+         EntryTreatment::DeleteFile},
+        {"deduplicated file", kReparse, IO_REPARSE_TAG_DEDUP, true, false,
+         EntryTreatment::DeleteFile},
+        {"file resolving elsewhere", FILE_ATTRIBUTE_ARCHIVE, 0, false, true,
+         EntryTreatment::Leave},
+        {"folder resolving elsewhere", kDirectory, 0, false, true, EntryTreatment::Leave},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        EXPECT_EQ(c.treatment, ClassifyEntry(c.attributes, c.tag, c.tagKnown, c.elsewhere));
+    }
 }

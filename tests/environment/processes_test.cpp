@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <string>
 #include <vector>
 
 #include "environment/managed_application.h"
@@ -143,4 +144,76 @@ TEST(RunProgram, ReportsAMissingProgramWithACodeOf31OrLess)
 {
     EXPECT_LE(RunProgram(L"C:\\No Such Folder\\missing program.exe"), 31u);
     EXPECT_LE(RunProgram(BuildPath(L"fixtures\\no-such-program.exe")), 31u);
+}
+
+TEST(RunProgram, ReportsAFileThatIsNoProgramAsBadFormat)
+{
+    const Scratch folder{BuildPath(L"tests\\not-a-program")};
+    CreateDirectoryW(folder.path.c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(folder.path + L"\\empty.exe", ""));
+    ASSERT_TRUE(WriteFileBytes(folder.path + L"\\text.exe", "this is no program\r\n"));
+    EXPECT_EQ(11u, RunProgram(folder.path + L"\\empty.exe"));
+    EXPECT_EQ(11u, RunProgram(folder.path + L"\\text.exe"));
+}
+
+TEST(StartProgram, DecidesTheWayTheCodeTheLineAndTheWait)
+{
+    // Elevation can't be produced under Wine: the decisions are checked for every answer.
+    const struct {
+        const char* road;
+        StartDecision decision;
+        UINT code;
+        bool throughShell;
+        bool wait;
+        const wchar_t* line;
+        DWORD value;
+    } cases[] = {
+        {"started", DecideAfterCreateProcess(true, 0), 33, false, true, nullptr, 0},
+        {"missing", DecideAfterCreateProcess(false, ERROR_FILE_NOT_FOUND), 2, false, false,
+         L"CreateProcess error, code: %d", ERROR_FILE_NOT_FOUND},
+        {"no folder", DecideAfterCreateProcess(false, ERROR_PATH_NOT_FOUND), 3, false, false,
+         L"CreateProcess error, code: %d", ERROR_PATH_NOT_FOUND},
+        {"no program", DecideAfterCreateProcess(false, ERROR_BAD_EXE_FORMAT), 11, false, false,
+         L"CreateProcess error, code: %d", ERROR_BAD_EXE_FORMAT},
+        {"needs elevation", DecideAfterCreateProcess(false, 740), 11, true, false,
+         L"CreateProcess error, code: %d, start through the shell", 740},
+        {"consented", DecideAfterShellExecute(true, 0, true), 33, false, true,
+         L"started through the shell", 0},
+        {"no handle", DecideAfterShellExecute(true, 0, false), 33, false, false,
+         L"started through the shell", 0},
+        {"declined", DecideAfterShellExecute(false, ERROR_CANCELLED, false), 5, false, false,
+         L"ShellExecuteEx error, code: %d", ERROR_CANCELLED},
+        {"shell failed", DecideAfterShellExecute(false, ERROR_FILE_NOT_FOUND, false), 2, false,
+         false, L"ShellExecuteEx error, code: %d", ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.road);
+        EXPECT_EQ(c.code, c.decision.code);
+        EXPECT_EQ(c.throughShell, c.decision.startThroughShell);
+        EXPECT_EQ(c.wait, c.decision.waitForInputIdle);
+        EXPECT_EQ(std::wstring(c.line ? c.line : L""),
+                  std::wstring(c.decision.logFormat ? c.decision.logFormat : L""));
+        if (c.line) {
+            EXPECT_EQ(c.value, c.decision.logValue);
+        }
+    }
+    EXPECT_EQ(0u, WinExecCodeFor(0));  // WinExec's "out of resources"
+}
+
+TEST(StartProgram, WatchesTheProgramAndWhatItStartsUntilAllHaveEnded)
+{
+    EndProcessesNamed(kApplicationExeName);
+    // The stand-in installer starts the application and ends; the application (which inherits
+    // this setting) ends by itself a few seconds later.
+    SetEnvironmentVariableW(L"STAND_IN_APP_EXIT_AFTER_MS", L"3000");
+    ProgramStart setup = StartProgram(BuildPath(L"fixtures\\setup-2.6\\Setup.exe"), true);
+    SetEnvironmentVariableW(L"STAND_IN_APP_EXIT_AFTER_MS", nullptr);
+    ASSERT_EQ(33u, setup.code);
+    ASSERT_TRUE(setup.process);
+    EXPECT_TRUE(setup.job) << "the job was refused";
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup.process.Get(), kStartMs));
+    EXPECT_NE(0u, FindProcessByName(kApplicationExeName));
+    EXPECT_TRUE(IsProgramRunning(setup)) << "the installer's application was not counted";
+    EXPECT_TRUE(WaitFor([&] { return !IsProgramRunning(setup); }, kStartMs));
+    EXPECT_EQ(0u, FindProcessByName(kApplicationExeName));
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the directory-removal test program (the arguments) under Wine with what it cannot make
-# from inside Wine: a Unix symbolic link inside a tree that points to a folder outside it
-# (Wine lists it as a reparse point, as Windows lists a junction), and a drive R: whose root is
+# from inside Wine: Unix symbolic links inside a tree that point to a folder and a file outside
+# it (Wine lists the first as a reparse point, as Windows lists a junction, and the second as a
+# plain file), and a drive R: whose root is
 # a scratch folder, for the cases that would otherwise name the root of a real drive.
 set -u
 work="$WINEPREFIX/drive_c/removal-fixture"
@@ -18,6 +19,8 @@ mkdir -p "$work/outside/inner" "$work/tree/B" "$work/drive-root/folder"
 printf keep >"$work/outside/kept.txt"
 printf keep >"$work/outside/inner/kept.txt"
 ln -s "$work/outside" "$work/tree/B/link"
+# A link to a file, which Wine lists as a plain file.
+ln -s "$work/outside/kept.txt" "$work/tree/B/file-link"
 printf keep >"$work/drive-root/folder/kept.txt"
 ln -s "$work/drive-root" "$drive"
 

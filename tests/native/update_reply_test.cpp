@@ -110,6 +110,37 @@ TEST(ParseDecimal64, ReadsLikeTheRuntimesWtoi64AndSaturates)
         EXPECT_EQ(c.value, ParseDecimal64(c.text)) << testing::PrintToString(std::wstring(c.text));
 }
 
+TEST(ReadInstallerSize, AcceptsOnlyAWholeDecimalNumberAbove0)
+{
+    const struct {
+        const wchar_t* text;
+        bool read;
+        int64_t size;
+    } cases[] = {
+        {L"563200", true, 563200},
+        {L" 563200\r\n", true, 563200},
+        {L"0001", true, 1},
+        {L"9223372036854775807", true, std::numeric_limits<int64_t>::max()},
+        {L"", false, 0},
+        {L" ", false, 0},
+        {L"0", false, 0},
+        {L"000", false, 0},
+        {L"-5", false, 0},
+        {L"+5", false, 0},
+        {L"12abc", false, 0},
+        {L"1 2", false, 0},
+        {L"5.0", false, 0},
+        {L"9223372036854775808", false, 0},
+        {L"\xFF11", false, 0},  // a full-width digit is not a decimal digit here
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
+        int64_t size = -7;
+        EXPECT_EQ(c.read, ReadInstallerSize(c.text, size));
+        EXPECT_EQ(c.read ? c.size : -7, size);
+    }
+}
+
 TEST(FormatVersionText, WritesTheMinorNumberWithAtLeastTwoDigits)
 {
     const struct {
