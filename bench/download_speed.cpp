@@ -94,7 +94,9 @@ int wmain(int argc, wchar_t** argv)
     // The workflow shows 0 % before each download; that repaint counts as well.
     SetLauncherStatus(StateDownloading);
     QueryPerformanceCounter(&start);
-    const bool ok = DownloadFile(handles, url, destination, expectedSize, md5);
+    const bool ok = DownloadFile(
+        handles, url, destination, expectedSize,
+        [](int32_t percentage) { SetLauncherStatus(StateDownloading, percentage); }, md5);
     QueryPerformanceCounter(&end);
 
     const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) /

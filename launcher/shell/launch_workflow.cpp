@@ -26,6 +26,26 @@ InternetHandles& GetDownloadHandles()
     return handles;
 }
 
+void ShowNotice(CheckNotice notice)
+{
+    switch (notice) {
+    case CheckNotice::CheckFailed:
+        SetLauncherStatus(StateCheckFailed);
+        break;
+    case CheckNotice::ReplyInvalid:
+        SetLauncherStatus(StateReplyInvalid);
+        break;
+    case CheckNotice::NoUpdate:
+        SetLauncherStatus(StateNoUpdate);
+        break;
+    }
+}
+
+void ShowDownloadProgress(int32_t percentage)
+{
+    SetLauncherStatus(StateDownloading, percentage);
+}
+
 enum class DownloadDecision { Installed, EndRun };
 
 // Downloads until it succeeds or the user stops retrying. An installer whose origin cannot be
@@ -69,7 +89,7 @@ void RunWorkflow()
 
     UpdateRecord& record = GetUpdateRecord();
     ReadLocalVersion(record);
-    if (CheckUpdate(record)) {
+    if (CheckUpdate(record, ShowNotice)) {
         // Held until the install step has started the installer and is done with it.
         HeldInstaller installer;
         if (DownloadWithRetry(installer) == DownloadDecision::EndRun)
@@ -97,7 +117,8 @@ bool DownloadInstaller()
         WriteLog(GetLogFile(), L"temp path error: no download folder");
         return false;
     }
-    return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize, info.MD5);
+    return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize,
+                        ShowDownloadProgress, info.MD5);
 }
 
 DWORD WINAPI LauncherWorker(LPVOID)

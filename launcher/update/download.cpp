@@ -5,13 +5,15 @@
 
 #include "environment/locations.h"
 #include "log/log_file.h"
-#include "shell/launcher_status.h"
 #include "update/md5_digest.h"
 #include "update/update_reply.h"
+#include "update/url_request.h"
 
 namespace {
 
 constexpr DWORD kPauseAfterFailureMs = 1000;
+// A download fails when no byte arrives for this long; a slow but steady link still finishes.
+constexpr DWORD kSilenceLimitMs = 60000;
 
 class OutputFile {
 public:
@@ -37,41 +39,21 @@ enum class Outcome { Success, Failed, GiveUp };
 
 Outcome Transfer(InternetHandles& handles, const std::wstring& url, OutputFile& output,
                  const std::wstring& destination, int64_t expectedSize,
-                 const std::wstring& expectedMd5)
+                 const std::wstring& expectedMd5, const DownloadProgress& onProgress)
 {
-    handles.m_hSession = internet::OpenSession();
-    if (!handles.m_hSession) {
-        WriteLog(GetLogFile(), L"InternetOpen error, code: %d", GetLastError());
-        OutputDebugStringW(L"m_hSession错误");
+    const internet::RequestRules rules{kSilenceLimitMs, false};
+    switch (internet::OpenUrlRequest(handles, url.c_str(), rules)) {
+    case internet::OpenOutcome::Opened:
+        break;
+    case internet::OpenOutcome::Failed:
         return Outcome::Failed;
-    }
-    for (;;) {
-        handles.m_hHttp = internet::OpenUrl(handles.m_hSession, url.c_str());
-        if (!handles.m_hHttp) {
-            WriteLog(GetLogFile(), L"InternetOpenUrl error, code: %d", GetLastError());
-            OutputDebugStringW(L"m_hHttp错误");
-            return Outcome::Failed;
-        }
-        const DWORD status = internet::QueryStatusCode(handles.m_hHttp);
-        if (status == HTTP_STATUS_OK)
-            break;
-        if (status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ) {
-            if (!internet::AskForCredentials(handles.m_hHttp))
-                return Outcome::GiveUp;
-            InternetCloseHandle(handles.m_hHttp);
-            handles.m_hHttp = nullptr;
-            continue;
-        }
-        WriteLog(GetLogFile(), L"HTTP_STATUS error, code: %d", status);
-        return Outcome::Failed;
+    case internet::OpenOutcome::Cancelled:
+        return Outcome::GiveUp;
     }
 
     // The announced length must match before a single byte is written.
-    wchar_t lengthText[100] = {};
-    DWORD lengthSize = sizeof lengthText;
-    DWORD index = 0;
-    HttpQueryInfoW(handles.m_hHttp, HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize, &index);
-    lengthText[99] = L'\0';
+    wchar_t lengthText[100];
+    internet::QueryContentLength(handles.m_hHttp, lengthText);
     if (ParseDecimal64(lengthText) != expectedSize) {
         WriteLog(GetLogFile(), L"length error: server setting size:  %s, actual size:  %I64d",
                  lengthText, expectedSize);
@@ -84,15 +66,12 @@ Outcome Transfer(InternetHandles& handles, const std::wstring& url, OutputFile& 
     auto buffer = std::make_unique<char[]>(internet::kReadBufferSize);
     int64_t total = 0;
     int32_t published = 0;
-    DWORD read = 1;
-    while (read != 0) {
+    for (;;) {
         ZeroMemory(buffer.get(), internet::kReadBufferSize);
-        read = 0;
-        if (!InternetReadFile(handles.m_hHttp, buffer.get(), internet::kReadRequestSize, &read)) {
-            WriteLog(GetLogFile(), L"InternetReadFile, code: %d", GetLastError());
-            break;
-        }
-        if (read == 0)
+        DWORD read = 0;
+        // A failed read (a stalled server included) is logged; the size check below decides.
+        if (internet::ReadChunk(handles.m_hHttp, buffer.get(), internet::kReadRequestSize, read,
+                                kSilenceLimitMs) != internet::ReadOutcome::Data)
             break;
         // A short write (a full disk) shows in the size check below.
         fwrite(buffer.get(), 1, read, output.get());
@@ -102,7 +81,8 @@ Outcome Transfer(InternetHandles& handles, const std::wstring& url, OutputFile& 
         const int32_t percentage = DownloadPercentage(total, expectedSize);
         if (percentage >= 0 && percentage != published) {
             published = percentage;
-            SetLauncherStatus(StateDownloading, percentage);
+            if (onProgress)
+                onProgress(percentage);
         }
     }
     output.Close();
@@ -136,7 +116,7 @@ int32_t DownloadPercentage(int64_t total, int64_t expected)
 
 bool DownloadFile(InternetHandles& handles, const std::wstring& url,
                   const std::wstring& destination, int64_t expectedSize,
-                  const std::wstring& expectedMd5)
+                  const DownloadProgress& onProgress, const std::wstring& expectedMd5)
 {
     WriteLog(GetLogFile(), L"download: %s to %s", url.c_str(), destination.c_str());
     handles.Close();
@@ -149,7 +129,8 @@ bool DownloadFile(InternetHandles& handles, const std::wstring& url,
 
     Outcome outcome;
     try {
-        outcome = Transfer(handles, url, output, destination, expectedSize, expectedMd5);
+        outcome = Transfer(handles, url, output, destination, expectedSize, expectedMd5,
+                           onProgress);
     } catch (...) {
         WriteLog(GetLogFile(), L"Download error %d", GetLastError());
         outcome = Outcome::Failed;

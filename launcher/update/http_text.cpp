@@ -4,6 +4,8 @@
 #include <string>
 
 #include "log/log_file.h"
+#include "update/update_reply.h"
+#include "update/url_request.h"
 #include "update/utf8.h"
 
 namespace {
@@ -13,54 +15,83 @@ constexpr DWORD kPauseAfterFailureMs = 1000;
 
 enum class AttemptOutcome { Success, Failed, GiveUp };
 
-// Reads the whole body. Bytes are collected and decoded once at the end, so a multi-byte
-// character that straddles two reads is decoded whole.
-std::wstring ReadBodyText(HINTERNET request)
+void LogTooLarge()
 {
+    WriteLog(GetLogFile(), L"reply size error, limit: %d", http_text::kMaxBodyBytes);
+}
+
+// Reads the whole body into `body`. Each read asks only for what has already arrived, so that
+// the time limit is checked between reads even when the server sends a byte at a time (a
+// 64 KiB read would otherwise wait for 64 KiB).
+bool ReadBody(HINTERNET request, std::string& body)
+{
+    wchar_t lengthText[100];
+    internet::QueryContentLength(request, lengthText);
+    const int64_t announced = lengthText[0] ? ParseDecimal64(lengthText) : -1;
+    if (announced > static_cast<int64_t>(http_text::kMaxBodyBytes)) {
+        LogTooLarge();
+        return false;
+    }
+
     auto buffer = std::make_unique<char[]>(internet::kReadBufferSize);
-    std::string body;
-    DWORD read = 1;
-    while (read != 0) {
-        ZeroMemory(buffer.get(), internet::kReadBufferSize);
-        read = 0;
-        InternetReadFile(request, buffer.get(), internet::kReadRequestSize, &read);
+    const DWORD started = GetTickCount();
+    for (;;) {
+        if (GetTickCount() - started >= http_text::kBodyTimeLimitMs) {
+            internet::LogTimeout(http_text::kBodyTimeLimitMs);
+            return false;
+        }
+        DWORD available = 0;
+        const internet::ReadOutcome waited =
+            internet::WaitForData(request, available, http_text::kSilenceLimitMs);
+        if (waited == internet::ReadOutcome::Failed)
+            return false;
+        if (waited == internet::ReadOutcome::End)
+            break;
+        if (available > internet::kReadRequestSize)
+            available = internet::kReadRequestSize;
+        DWORD read = 0;
+        const internet::ReadOutcome outcome = internet::ReadChunk(
+            request, buffer.get(), available, read, http_text::kSilenceLimitMs);
+        if (outcome == internet::ReadOutcome::Failed)
+            return false;
+        if (outcome == internet::ReadOutcome::End)
+            break;
+        if (body.size() + read > http_text::kMaxBodyBytes) {
+            body.clear();
+            LogTooLarge();
+            return false;
+        }
         body.append(buffer.get(), read);
     }
-    // A zero byte ends the text.
-    const size_t zero = body.find('\0');
-    if (zero != std::string::npos)
-        body.resize(zero);
-    return Utf8ToWide(body);
+    // A connection that ends early is not the end of the reply.
+    if (announced >= 0 && static_cast<int64_t>(body.size()) != announced) {
+        WriteLog(GetLogFile(), L"reply length error, received: %d, announced: %s",
+                 static_cast<int>(body.size()), lengthText);
+        return false;
+    }
+    return true;
 }
 
 AttemptOutcome TryOnce(InternetHandles& handles, const wchar_t* url, std::wstring& replyText)
 {
-    handles.m_hSession = internet::OpenSession();
-    if (!handles.m_hSession) {
-        WriteLog(GetLogFile(), L"InternetOpen error, code: %d", GetLastError());
-        OutputDebugStringW(L"m_hSession错误");
+    const internet::RequestRules rules{http_text::kSilenceLimitMs, true};
+    switch (internet::OpenUrlRequest(handles, url, rules)) {
+    case internet::OpenOutcome::Opened:
+        break;
+    case internet::OpenOutcome::Failed:
         return AttemptOutcome::Failed;
+    case internet::OpenOutcome::Cancelled:
+        return AttemptOutcome::GiveUp;
     }
-    for (;;) {
-        handles.m_hHttp = internet::OpenUrl(handles.m_hSession, url);
-        if (!handles.m_hHttp) {
-            WriteLog(GetLogFile(), L"InternetOpenUrl error, code: %d", GetLastError());
-            OutputDebugStringW(L"m_hHttp错误");
-            return AttemptOutcome::Failed;
-        }
-        const DWORD status = internet::QueryStatusCode(handles.m_hHttp);
-        if (status == HTTP_STATUS_OK)
-            break;
-        WriteLog(GetLogFile(), L"HTTP_STATUS error, code: %d", status);
-        if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ)
-            return AttemptOutcome::Failed;
-        if (!internet::AskForCredentials(handles.m_hHttp))
-            return AttemptOutcome::GiveUp;
-        // Confirmed credentials: open the URL again on the same session, not a new attempt.
-        InternetCloseHandle(handles.m_hHttp);
-        handles.m_hHttp = nullptr;
-    }
-    replyText += ReadBodyText(handles.m_hHttp);
+    std::string body;
+    if (!ReadBody(handles.m_hHttp, body))
+        return AttemptOutcome::Failed;
+    // Decoded once, whole, so that a character split between two reads is decoded intact.
+    // A zero byte ends the text.
+    const size_t zero = body.find('\0');
+    if (zero != std::string::npos)
+        body.resize(zero);
+    replyText += Utf8ToWide(body);
     return AttemptOutcome::Success;
 }
 

@@ -5,7 +5,6 @@
 
 #include "environment/locations.h"
 #include "log/log_file.h"
-#include "shell/launcher_status.h"
 #include "update/http_text.h"
 #include "update/update_reply.h"
 
@@ -56,11 +55,11 @@ void ReadLocalVersion(UpdateRecord& record)
     }
 }
 
-bool CheckUpdate(UpdateRecord& record)
+bool CheckUpdate(UpdateRecord& record, const ShowCheckNotice& show)
 {
     const std::wstring url = FormatCheckUpdateUrl(record.localMajor, record.localMinor);
     if (!HttpGetText(GetCheckHandles(), url.c_str(), record.replyText)) {
-        SetLauncherStatus(StateCheckFailed);
+        show(CheckNotice::CheckFailed);
         Sleep(kCheckFailedPauseMs);
         WriteLog(GetLogFile(), L"request check update error");
         return false;
@@ -68,7 +67,7 @@ bool CheckUpdate(UpdateRecord& record)
     WriteLog(GetLogFile(), L"check update answer:\n %s", record.replyText.c_str());
 
     if (!ParseUpdateReply(record)) {
-        SetLauncherStatus(StateReplyInvalid);
+        show(CheckNotice::ReplyInvalid);
         Sleep(kReplyInvalidPauseMs);
         WriteLog(GetLogFile(), L"parse update error");
         return false;
@@ -81,7 +80,7 @@ bool CheckUpdate(UpdateRecord& record)
         record.info.UpdateAvailable = 1;
         return true;
     }
-    SetLauncherStatus(StateNoUpdate);
+    show(CheckNotice::NoUpdate);
     Sleep(kNoUpdatePauseMs);
     WriteLog(GetLogFile(), L"no update");
     record.info.UpdateAvailable = 0;

@@ -11,8 +11,8 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import LauncherCase, Run, md5_hex, windows_path
-from update_service import build_check_reply
+from harness import LauncherCase, MemoryPoll, Run, check_url, md5_hex, windows_path
+from update_service import Fault, build_check_reply
 
 
 class FaultRun(LauncherCase):
@@ -147,8 +147,8 @@ class FaultRun(LauncherCase):
         self.assertEqual(1, len(self.machine.wait_app_starts(1)))
 
     def test_server_that_never_answers_leaves_the_user_able_to_close(self) -> None:
-        # WinINet bounds this wait by its receive timeout (30 s on Windows; Wine's waits for
-        # as long as the server holds the connection). The window stays responsive throughout.
+        # The wait ends on its own after 30 s (test_silent_servers); until then the window
+        # stays responsive and closing it ends the run.
         self.service.set_mode("hang")
         run = Run(self.machine, self.service)
         window = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "20000")[0]
@@ -160,6 +160,69 @@ class FaultRun(LauncherCase):
         self.assertTrue(run.log_lines()[-1].startswith("http://"))
         time.sleep(1.0)
         self.assertEqual([], self.machine.app_starts())
+
+    def assert_check_failed_three_times(self, run: Run, line: str) -> list[str]:
+        """Three failed attempts, each logged by a line beginning with `line`."""
+        lines = run.log_lines()
+        self.assertEqual(3, sum(l.startswith(line) for l in lines), lines)
+        self.assertFalse(any(l.startswith("check update answer:") for l in lines), lines)
+        self.assertEqual(["request check update error", "exit", ""], lines[-3:])
+        self.assertEqual(1, len(self.machine.wait_app_starts(1)))
+        return lines
+
+    def test_reply_cut_in_the_middle_is_never_parsed(self) -> None:
+        self.offer_update()
+        self.service.set_fault("check", Fault.drop(100))
+        run = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, run.wait(60))
+        self.assert_check_failed_three_times(run, "reply length error, received: 100, announced: ")
+        self.assertFalse(any(r["path"] == "/files/Setup.exe" for r in self.service.requests()))
+
+    def test_huge_reply_costs_neither_memory_nor_log(self) -> None:
+        # A normal run first, as the measure of what the launcher needs anyway.
+        self.service.set_check_reply(LatestVersion="2.05")
+        run = Run(self.machine, self.service, watch=False)
+        normal = MemoryPoll(run.process.pid)
+        normal.start()
+        self.assertEqual(0, run.wait(60))
+        normal.join()
+        self.machine.end_stand_in_apps()
+        self.machine.app_starts_log.unlink(missing_ok=True)
+
+        # 50 MB without a length: the body is read up to the limit, then dropped.
+        self.service.set_fault("check", Fault(body=b"<x>" * (50_000_000 // 3), length="omit"))
+        log_size = self.machine.log_size()
+        run = Run(self.machine, self.service, watch=False)
+        huge = MemoryPoll(run.process.pid)
+        huge.start()
+        self.assertEqual(0, run.wait(90))
+        huge.join()
+        self.assert_check_failed_three_times(run, "reply size error, limit: 1048576")
+        self.assertLess(self.machine.log_size() - log_size, 10 * 1024)
+        self.assertGreater(normal.private_peak, 0)
+        self.assertLess(huge.private_peak, normal.private_peak + 10 * 1024 * 1024,
+                        (huge.private_peak, normal.private_peak))
+
+    def test_redirect_loop_on_the_check_ends_after_ten_redirects(self) -> None:
+        self.service.set_fault("check", Fault(status=302, headers={"Location": check_url(2, 5)}))
+        run = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, run.wait(60))
+        self.assert_check_failed_three_times(run, "redirect error, limit: 10")
+        self.assertEqual(33, len(self.service.requests()))
+
+    def test_redirect_loop_on_the_download_fails_it(self) -> None:
+        self.service.set_check_reply(
+            LatestVersion="2.06", ServerPath=f"{self.service.base_url}fault/redirect/",
+            FileName="loop", FileSize=len(self.installer), MD5=md5_hex(self.installer))
+        run = Run(self.machine, self.service, watch=False)
+        self.answer_failure_dialog()
+        self.assertEqual(0, run.wait(60))
+        lines = run.log_lines()
+        failure = lines.index("download error")
+        self.assertEqual("redirect error, limit: 10", lines[failure - 1])
+        self.assertEqual(11, sum(r["path"] == "/fault/redirect/loop"
+                                 for r in self.service.requests()))
+        self.assert_old_application_untouched()
 
 
 if __name__ == "__main__":

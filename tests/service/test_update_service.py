@@ -168,6 +168,19 @@ class BrokenDelivery(ServiceTest):
         status, headers, _ = self.get(CHECK_PATH)
         self.assertEqual((status, headers.get("Proxy-Authenticate")), (407, 'Basic realm="gw"'))
 
+    def test_redirect_chains_count_down_and_loops_point_at_themselves(self):
+        cases = [("/fault/redirect/2?to=/files/x", "/fault/redirect/1?to=%2Ffiles%2Fx"),
+                 ("/fault/redirect/1?to=/files/x", "/files/x"),
+                 ("/fault/redirect/1", "/fault/redirect/0"),
+                 ("/fault/redirect/loop", "/fault/redirect/loop")]
+        for target, location in cases:
+            head, _, _ = raw_exchange(self.svc.port, f"GET {target} HTTP/1.1")
+            self.assertTrue(head.startswith("HTTP/1.1 302"), head)
+            self.assertEqual(header(head, "Location"), location)
+        head, body, _ = raw_exchange(self.svc.port, "GET /fault/redirect/0 HTTP/1.1")
+        self.assertTrue(head.startswith("HTTP/1.1 200"), head)
+        self.assertEqual(body, b"arrived\r\n")
+
     def test_trickle_paces_the_body(self):
         head, body, seconds = raw_exchange(self.svc.port, "GET /fault/trickle/10/150/40 HTTP/1.1")
         self.assertEqual(len(body), 40)

@@ -53,6 +53,10 @@ The path names the reply; the query may add modifiers.
 ``/fault/hang[?ms=N]``             read the request, send nothing for N ms
                                    (default and cap: the maximum hold time),
                                    then hang up
+``/fault/redirect/<n>[?to=URL]``   302 to ``/fault/redirect/<n-1>`` (same
+                                   query), the last one to URL; n=0 (or no
+                                   ``to``) ends in 200 ``arrived``
+``/fault/redirect/loop``           302 to this very URL, for ever
 =================================  ==========================================
 
 Modifiers, valid on every ``/fault/`` reply:
@@ -339,6 +343,19 @@ def _parse_fault_url(path: str, query: dict[str, str]) -> tuple[int, dict, bytes
     elif kind == "hang":
         mods.action = "hang"
         mods.hold_ms = int(query["ms"]) if "ms" in query else None
+    elif kind == "redirect":
+        tail = "?" + urllib.parse.urlencode(query) if query else ""
+        if args[0] == "loop":
+            location = "/fault/redirect/loop" + tail
+        else:
+            hops = int(args[0])
+            location = (query["to"] if hops == 1 and "to" in query
+                        else f"/fault/redirect/{hops - 1}{tail}")
+        if args[0] == "loop" or hops > 0:
+            status, headers["Location"] = 302, location
+            body = b"moved\r\n"
+        else:
+            body = b"arrived\r\n"
     else:
         raise ValueError(f"unknown fault {kind!r}")
 

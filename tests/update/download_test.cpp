@@ -15,6 +15,12 @@ namespace {
 
 const std::string kStaleBytes = "bytes of an earlier, failed attempt";
 
+// What the workflow passes in: each percentage goes to the splash window's status.
+void PublishProgress(int32_t percentage)
+{
+    SetLauncherStatus(StateDownloading, percentage);
+}
+
 std::wstring Destination()
 {
     wchar_t temp[MAX_PATH] = {};
@@ -54,7 +60,8 @@ Downloaded Download(const std::string& pathQuery, int64_t expectedSize,
         LogTail tail;
         InternetHandles handles;
         const double started = NowMs();
-        result.ok = DownloadFile(handles, url, destination, expectedSize, expectedMd5);
+        result.ok = DownloadFile(handles, url, destination, expectedSize, PublishProgress,
+                                 expectedMd5);
         result.returnedAt = NowMs();
         result.elapsedMs = result.returnedAt - started;
         result.log = tail.NewLines();
@@ -190,6 +197,22 @@ INSTANTIATE_TEST_SUITE_P(
                      "Download size(1000) not equal to server size(0) "}),
     [](const testing::TestParamInfo<SizeMismatch>& p) { return p.param.name; });
 
+TEST(DownloadFile, FollowsTenRedirectsButNotALoop)
+{
+    const Downloaded arrived = Download("/fault/redirect/10?to=/fault/bytes/1000", 1000);
+    EXPECT_TRUE(arrived.ok);
+    EXPECT_TRUE(GeneratedBytes(1000) == arrived.bytes);
+
+    ClearRecordedRequests();
+    const Downloaded looped = Download("/fault/redirect/loop", 1000);
+    EXPECT_FALSE(looped.ok);
+    EXPECT_GE(looped.elapsedMs, 1000.0);
+    EXPECT_EQ("", looped.bytes);
+    EXPECT_EQ((std::vector<std::string>{looped.downloadLine, "redirect error, limit: 10"}),
+              looped.log);
+    EXPECT_EQ(11u, RecordedRequests().size());
+}
+
 TEST(DownloadFile, EmptyFileExpectedEmptyIsAcceptedWithoutPercentage)
 {
     const Downloaded downloaded = Download("/fault/empty", 0);
@@ -261,7 +284,8 @@ TEST(DownloadFile, UncreatableDestinationFailsBeforeAnyRequest)
     LogTail tail;
     InternetHandles handles;
     const double started = NowMs();
-    EXPECT_FALSE(DownloadFile(handles, ServiceUrl("/fault/bytes/10"), destination, 10));
+    EXPECT_FALSE(
+        DownloadFile(handles, ServiceUrl("/fault/bytes/10"), destination, 10, PublishProgress));
     EXPECT_LT(NowMs() - started, 500.0);
     EXPECT_EQ((std::vector<std::string>{"download: " + Narrow(ServiceUrl("/fault/bytes/10")) +
                                             " to " + Narrow(destination),

@@ -1,8 +1,11 @@
 // HttpGetText through the real WinINet against the local update service.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "support/test_support.h"
 #include "update/http_text.h"
+#include "update/url_request.h"
 #include "update/service_client.h"
 
 using namespace update_test;
@@ -116,28 +119,113 @@ TEST(HttpGetText, ConfirmedCredentialDialogOpensTheUrlAgainWithoutCountingAnAtte
     EXPECT_EQ(2u, RecordedRequests().size());
 }
 
-class IllFormedBody : public testing::TestWithParam<const char*> {};
+struct FailingReply {
+    const char* name;
+    const char* pathQuery;
+    const char* logLine;
+};
 
-TEST_P(IllFormedBody, FailsEveryAttemptAsUndecodable)
+class FailingReplies : public testing::TestWithParam<FailingReply> {};
+
+TEST_P(FailingReplies, FailEveryAttemptWithTheirLine)
 {
-    const std::wstring url = ServiceUrl(GetParam());
+    const std::wstring url = ServiceUrl(GetParam().pathQuery);
     const Fetched fetched = Fetch(url);
 
     EXPECT_FALSE(fetched.ok);
     EXPECT_GE(fetched.Elapsed(), 3000.0);
-    const std::string failure = "InternetOpen unknown error";
+    const std::string failure = GetParam().logLine;
     EXPECT_EQ((std::vector<std::string>{Narrow(url), failure, failure, failure}), fetched.log);
 }
 
-INSTANTIATE_TEST_SUITE_P(HttpGetText, IllFormedBody,
-                         testing::Values(
-                             // a 0xFF byte inside an otherwise good check reply
-                             "/fault/utf8-invalid",
-                             // a body cut inside a three-byte character (E2 82 AC)
-                             "/fault/body?hex=3c613e20e282"),
-                         [](const testing::TestParamInfo<const char*>& p) {
-                             return p.index == 0 ? "ByteFF" : "CutAtTheEnd";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    HttpGetText, FailingReplies,
+    testing::Values(
+        // a 0xFF byte inside an otherwise good check reply
+        FailingReply{"ByteFF", "/fault/utf8-invalid", "InternetOpen unknown error"},
+        // a body cut inside a three-byte character (E2 82 AC)
+        FailingReply{"CutAtTheEnd", "/fault/body?hex=3c613e20e282", "InternetOpen unknown error"},
+        // a connection that ends before the announced length is not a reply
+        FailingReply{"ConnectionEndingEarly", "/fault/drop/100/1000",
+                     "reply length error, received: 100, announced: 1000"},
+        // nothing of an oversized body is kept, whether announced or not
+        FailingReply{"AnnouncedOverTheLimit", "/fault/bytes/1048577",
+                     "reply size error, limit: 1048576"},
+        FailingReply{"OverTheLimitWithoutLength", "/fault/bytes/1048577?length=none",
+                     "reply size error, limit: 1048576"},
+        FailingReply{"RedirectLoop", "/fault/redirect/loop", "redirect error, limit: 10"},
+        FailingReply{"ElevenRedirects", "/fault/redirect/11", "redirect error, limit: 10"}),
+    [](const testing::TestParamInfo<FailingReply>& p) { return p.param.name; });
+
+TEST(HttpGetText, CredentialsRefusedAfterThreeRepeatsCountAsCancel)
+{
+    const std::wstring url = ServiceUrl("/fault/auth401?id=refused");
+    CredentialDialogWatch dialogs;
+    ASSERT_TRUE(dialogs.Installed());
+    DialogResponder responder(IDOK);
+    const Fetched fetched = Fetch(url);
+
+    EXPECT_FALSE(fetched.ok);
+    EXPECT_EQ(4, dialogs.Calls());
+    EXPECT_LT(fetched.returnedAt - dialogs.ReturnedAt(), 500.0);
+    const std::string status = "HTTP_STATUS error, code: 401";
+    EXPECT_EQ((std::vector<std::string>{Narrow(url), status, status, status, status, status,
+                                        "credential error, prompts: 4"}),
+              fetched.log);
+}
+
+// The limits of the text request (30 s) and the download (60 s) work alike; a short one here.
+TEST(OpenUrlRequest, SilenceEndsTheWaitButASteadyTrickleDoesNot)
+{
+    constexpr DWORD kLimitMs = 2000;
+    const struct {
+        const char* pathQuery;
+        bool opens;
+        bool waitFirst;  // as the text request reads: wait for data, then take what is there
+        bool completes;
+    } cases[] = {
+        {"/fault/hang?ms=20000", false, false, false},  // accepts, never answers
+        // half the body, then silence
+        {"/fault/bytes/100000?trickle=50000,20000", true, false, false},
+        {"/fault/bytes/100000?trickle=50000,20000", true, true, false},
+        // each 64 KiB read waits longer than the limit, but bytes keep arriving
+        {"/fault/trickle/2048/500/12288", true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.pathQuery) + (c.waitFirst ? " waiting first" : ""));
+        LogTail tail;
+        InternetHandles handles;
+        const double started = NowMs();
+        const internet::OpenOutcome opened =
+            internet::OpenUrlRequest(handles, ServiceUrl(c.pathQuery).c_str(), {kLimitMs, true});
+        ASSERT_EQ(c.opens, opened == internet::OpenOutcome::Opened);
+        internet::ReadOutcome outcome = internet::ReadOutcome::Failed;
+        auto buffer = std::make_unique<char[]>(internet::kReadBufferSize);
+        DWORD read = 0;
+        while (c.opens) {
+            DWORD size = internet::kReadRequestSize;
+            if (c.waitFirst &&
+                (outcome = internet::WaitForData(handles.m_hHttp, size, kLimitMs)) !=
+                    internet::ReadOutcome::Data)
+                break;
+            outcome = internet::ReadChunk(handles.m_hHttp, buffer.get(), size, read, kLimitMs);
+            if (outcome != internet::ReadOutcome::Data)
+                break;
+        }
+        const double elapsed = NowMs() - started;
+        if (c.completes) {
+            EXPECT_EQ(internet::ReadOutcome::End, outcome);
+            EXPECT_GT(elapsed, 2500.0);
+            EXPECT_TRUE(tail.NewLines().empty());
+        } else {
+            EXPECT_EQ(internet::ReadOutcome::Failed, outcome);
+            EXPECT_GE(elapsed, 1900.0);
+            EXPECT_LT(elapsed, 5000.0);
+            EXPECT_EQ(std::vector<std::string>{"receive timeout error, seconds: 2"},
+                      tail.NewLines());
+        }
+    }
+}
 
 struct GoodBody {
     const char* name;
@@ -177,6 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
                  BigMultibyteText(200000, 1)},
         GoodBody{"CharacterAcrossBothMarks", "/fault/big-multibyte?size=200000&prefix=2",
                  BigMultibyteText(200000, 2)},
-        // a connection that ends early ends the body like the end of data
-        GoodBody{"ConnectionEndingEarly", "/fault/drop/100/1000", GeneratedText(100)}),
+        GoodBody{"ExactlyTheSizeLimit", "/fault/bytes/1048576", GeneratedText(1048576)},
+        // relative Location headers, resolved against the URL that sent them
+        GoodBody{"TenRedirects", "/fault/redirect/10", L"arrived\r\n"}),
     [](const testing::TestParamInfo<GoodBody>& p) { return p.param.name; });

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "shell/launcher_status.h"
 #include "update/service_client.h"
 #include "update/update_check.h"
 
@@ -53,7 +52,7 @@ std::string ReplyWith(const std::string& key, const char* value)
 
 struct CheckOutcome {
     bool update = false;
-    int32_t state = -1;
+    std::vector<CheckNotice> notices;  // each notice shown, in order
     double elapsedMs = 0;
     std::vector<std::string> log;
     UpdateRecord record;
@@ -65,12 +64,12 @@ CheckOutcome RunCheck(const std::string& replyBody, uint16_t major = 2, uint16_t
     CheckOutcome outcome;
     outcome.record.localMajor = major;
     outcome.record.localMinor = minor;
-    SetLauncherStatus(StateDetecting);
     LogTail tail;
     const double started = NowMs();
-    outcome.update = CheckUpdate(outcome.record);
+    outcome.update = CheckUpdate(outcome.record, [&outcome](CheckNotice notice) {
+        outcome.notices.push_back(notice);
+    });
     outcome.elapsedMs = NowMs() - started;
-    outcome.state = GetLauncherStatus().state.load();
     outcome.log = tail.NewLines();
     return outcome;
 }
@@ -143,7 +142,7 @@ TEST_P(AcceptedReplies, LeadToAnUpdateWithoutPauseOrStateChange)
     const CheckOutcome outcome = RunCheck(GetParam().body);
 
     EXPECT_TRUE(outcome.update);
-    EXPECT_EQ(StateDetecting, outcome.state);
+    EXPECT_TRUE(outcome.notices.empty());
     EXPECT_LT(outcome.elapsedMs, 1000.0);
     EXPECT_EQ("has update", LastLine(outcome));
     EXPECT_EQ(1, outcome.record.info.UpdateAvailable);
@@ -168,7 +167,7 @@ TEST(CheckUpdate, SameVersionTextIsNoUpdateWhateverTheServiceFlag)
     const CheckOutcome outcome = RunCheck(ReplyWith("LatestVersion", "2.05"));
 
     EXPECT_FALSE(outcome.update);
-    EXPECT_EQ(StateNoUpdate, outcome.state);
+    EXPECT_EQ(std::vector<CheckNotice>{CheckNotice::NoUpdate}, outcome.notices);
     EXPECT_GE(outcome.elapsedMs, 2000.0);
     EXPECT_EQ("no update", LastLine(outcome));
     EXPECT_EQ(0, outcome.record.info.UpdateAvailable);
@@ -186,7 +185,7 @@ TEST_P(RejectedReplies, AreShownAsUnusableForThreeSeconds)
     const CheckOutcome outcome = RunCheck(GetParam().body);
 
     EXPECT_FALSE(outcome.update);
-    EXPECT_EQ(StateReplyInvalid, outcome.state);
+    EXPECT_EQ(std::vector<CheckNotice>{CheckNotice::ReplyInvalid}, outcome.notices);
     EXPECT_GE(outcome.elapsedMs, 3000.0);
     EXPECT_EQ("parse update error", LastLine(outcome));
     // The reply itself was logged before it was rejected.
@@ -210,9 +209,11 @@ TEST(CheckUpdate, FailedRequestIsShownAsACheckFailure)
     UpdateRecord record;
     LogTail tail;
     const double started = NowMs();
-    EXPECT_FALSE(CheckUpdate(record));
+    std::vector<CheckNotice> notices;
+    EXPECT_FALSE(
+        CheckUpdate(record, [&notices](CheckNotice notice) { notices.push_back(notice); }));
     EXPECT_GE(NowMs() - started, 6000.0);  // three attempts with their pauses, then 3 s shown
-    EXPECT_EQ(StateCheckFailed, GetLauncherStatus().state.load());
+    EXPECT_EQ(std::vector<CheckNotice>{CheckNotice::CheckFailed}, notices);
     const std::string failure = "HTTP_STATUS error, code: 500";
     EXPECT_EQ((std::vector<std::string>{kCheckUrl + "?SKU=024-K1187-05&Major=0&Minor=0", failure,
                                         failure, failure, "request check update error"}),

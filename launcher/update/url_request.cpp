@@ -1,0 +1,240 @@
+#include "update/url_request.h"
+
+#include <string>
+
+#include "log/log_file.h"
+
+namespace internet {
+
+void LogTimeout(DWORD limitMs)
+{
+    WriteLog(GetLogFile(), L"receive timeout error, seconds: %d", limitMs / 1000);
+}
+
+namespace {
+
+// Longest URL taken from a Location header; longer ones are not followed.
+constexpr DWORD kMaxLocationChars = 2048;
+
+bool IsRedirect(DWORD status)
+{
+    return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT ||
+           status == HTTP_STATUS_REDIRECT_METHOD || status == HTTP_STATUS_REDIRECT_KEEP_VERB ||
+           status == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+// Windows reports an expired wait as ERROR_INTERNET_TIMEOUT; Wine as 12030 (while waiting for
+// the reply) or WSAETIMEDOUT (while reading it). A call that failed after waiting the whole
+// limit is a timeout whatever its code.
+bool IsTimeout(DWORD error, DWORD elapsedMs, DWORD limitMs)
+{
+    constexpr DWORD kClockSlackMs = 1000;
+    return error == ERROR_INTERNET_TIMEOUT || error == WSAETIMEDOUT ||
+           elapsedMs + kClockSlackMs >= limitMs;
+}
+
+void LogOpenFailure(DWORD error)
+{
+    WriteLog(GetLogFile(), L"InternetOpenUrl error, code: %d", error);
+    OutputDebugStringW(L"m_hHttp错误");
+}
+
+DWORD QueryStatusCode(HINTERNET request)
+{
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &length, nullptr))
+        return 0;
+    return status;
+}
+
+// The absolute URL a redirect points to; false when the reply names none usable.
+bool QueryRedirectTarget(HINTERNET request, const std::wstring& base, std::wstring& target)
+{
+    wchar_t location[kMaxLocationChars] = {};
+    DWORD size = sizeof location - sizeof(wchar_t);
+    DWORD index = 0;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_LOCATION, location, &size, &index) || !location[0])
+        return false;
+    wchar_t combined[kMaxLocationChars] = {};
+    DWORD combinedChars = kMaxLocationChars;
+    // A relative Location is resolved against the URL that answered with it.
+    if (!InternetCombineUrlW(base.c_str(), location, combined, &combinedChars, ICU_NO_ENCODE))
+        return false;
+    target = combined;
+    return true;
+}
+
+bool SetTimeouts(HINTERNET request, DWORD limitMs)
+{
+    // On the request itself, before anything is sent: Wine ignores these options on the
+    // session, and there a handle closed from another thread does not end a blocked call.
+    return InternetSetOptionW(request, INTERNET_OPTION_CONNECT_TIMEOUT, &limitMs,
+                              sizeof limitMs) &&
+           InternetSetOptionW(request, INTERNET_OPTION_SEND_TIMEOUT, &limitMs, sizeof limitMs) &&
+           InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &limitMs, sizeof limitMs);
+}
+
+// Connection and request handles for `url` in `handles`, nothing sent yet.
+bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD limitMs)
+{
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = 1;
+    parts.dwHostNameLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+        LogOpenFailure(GetLastError());
+        return false;
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        LogOpenFailure(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        return false;
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+    if (object.empty())
+        object = L"/";
+    if (parts.lpszExtraInfo)
+        object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+
+    handles.m_hConnection = InternetConnectW(handles.m_hSession, host.c_str(), parts.nPort,
+                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (!handles.m_hConnection) {
+        LogOpenFailure(GetLastError());
+        return false;
+    }
+    // Redirects are followed here, one by one, so that a loop ends.
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+        flags |= INTERNET_FLAG_SECURE;
+    handles.m_hHttp = HttpOpenRequestW(handles.m_hConnection, L"GET", object.c_str(), nullptr,
+                                       nullptr, nullptr, flags, 0);
+    if (!handles.m_hHttp || !SetTimeouts(handles.m_hHttp, limitMs)) {
+        LogOpenFailure(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool SendRequest(HINTERNET request, DWORD limitMs)
+{
+    const DWORD started = GetTickCount();
+    if (HttpSendRequestW(request, nullptr, 0, nullptr, 0))
+        return true;
+    const DWORD error = GetLastError();
+    if (IsTimeout(error, GetTickCount() - started, limitMs))
+        LogTimeout(limitMs);
+    else
+        LogOpenFailure(error);
+    return false;
+}
+
+void LogReadFailure(DWORD error, DWORD elapsedMs, DWORD limitMs)
+{
+    if (IsTimeout(error, elapsedMs, limitMs))
+        LogTimeout(limitMs);
+    else
+        WriteLog(GetLogFile(), L"InternetReadFile, code: %d", error);
+}
+
+bool AskForCredentials(HINTERNET request)
+{
+    const DWORD flags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                        FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
+    return InternetErrorDlg(GetDesktopWindow(), request, ERROR_INTERNET_INCORRECT_PASSWORD, flags,
+                            nullptr) == ERROR_INTERNET_FORCE_RETRY;
+}
+
+}  // namespace
+
+OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
+                           const RequestRules& rules)
+{
+    handles.m_hSession = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!handles.m_hSession) {
+        WriteLog(GetLogFile(), L"InternetOpen error, code: %d", GetLastError());
+        OutputDebugStringW(L"m_hSession错误");
+        return OpenOutcome::Failed;
+    }
+    std::wstring current = url;
+    int redirects = 0;
+    int confirmed = 0;
+    if (!PrepareRequest(handles, current, rules.silenceLimitMs))
+        return OpenOutcome::Failed;
+    for (;;) {
+        if (!SendRequest(handles.m_hHttp, rules.silenceLimitMs))
+            return OpenOutcome::Failed;
+        const DWORD status = QueryStatusCode(handles.m_hHttp);
+        if (status == HTTP_STATUS_OK)
+            return OpenOutcome::Opened;
+
+        std::wstring target;
+        if (IsRedirect(status) && QueryRedirectTarget(handles.m_hHttp, current, target)) {
+            if (++redirects > kMaxRedirects) {
+                WriteLog(GetLogFile(), L"redirect error, limit: %d", kMaxRedirects);
+                return OpenOutcome::Failed;
+            }
+            current = target;
+            handles.CloseRequest();
+            if (!PrepareRequest(handles, current, rules.silenceLimitMs))
+                return OpenOutcome::Failed;
+            continue;
+        }
+
+        const bool credentials =
+            status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ;
+        if (!credentials || rules.logCredentialStatus)
+            WriteLog(GetLogFile(), L"HTTP_STATUS error, code: %d", status);
+        if (!credentials)
+            return OpenOutcome::Failed;
+        // A server that keeps refusing what the user typed would otherwise prompt forever.
+        if (confirmed > kMaxCredentialRepeats) {
+            WriteLog(GetLogFile(), L"credential error, prompts: %d", confirmed);
+            return OpenOutcome::Cancelled;
+        }
+        if (!AskForCredentials(handles.m_hHttp))
+            return OpenOutcome::Cancelled;
+        // Confirmed: the same request goes out again with what the user typed.
+        ++confirmed;
+    }
+}
+
+ReadOutcome ReadChunk(HINTERNET request, void* buffer, DWORD size, DWORD& read,
+                      DWORD silenceLimitMs)
+{
+    read = 0;
+    const DWORD started = GetTickCount();
+    if (InternetReadFile(request, buffer, size, &read))
+        return read != 0 ? ReadOutcome::Data : ReadOutcome::End;
+    const DWORD error = GetLastError();
+    read = 0;
+    LogReadFailure(error, GetTickCount() - started, silenceLimitMs);
+    return ReadOutcome::Failed;
+}
+
+ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitMs)
+{
+    available = 0;
+    const DWORD started = GetTickCount();
+    if (InternetQueryDataAvailable(request, &available, 0, 0))
+        return available != 0 ? ReadOutcome::Data : ReadOutcome::End;
+    const DWORD error = GetLastError();
+    available = 0;
+    LogReadFailure(error, GetTickCount() - started, silenceLimitMs);
+    return ReadOutcome::Failed;
+}
+
+void QueryContentLength(HINTERNET request, wchar_t (&text)[100])
+{
+    ZeroMemory(text, sizeof text);
+    DWORD size = sizeof text;
+    DWORD index = 0;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index))
+        text[0] = L'\0';
+    text[99] = L'\0';
+}
+
+}  // namespace internet

@@ -1,0 +1,60 @@
+"""Servers that go quiet or nearly so: every wait ends on its own and the run goes on as for
+any other network failure. Slow (about six minutes): kept apart so that it can run beside the
+rest."""
+
+from __future__ import annotations
+
+import time
+import unittest
+
+from harness import Fault, LauncherCase, Run, md5_hex
+
+
+class SilentServer(LauncherCase):
+    def setUp(self) -> None:
+        super().setUp()
+        self.machine.install_app("2.5")
+
+    def test_service_that_accepts_and_never_answers_ends_the_check(self) -> None:
+        self.service.set_mode("hang")
+        run = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, run.wait(150))
+        # Three attempts of 30 s with their pauses, then the failure shown for 3 s.
+        self.assertLess(run.elapsed, 105)
+        lines = run.log_lines()
+        self.assertEqual(3, lines.count("receive timeout error, seconds: 30"), lines)
+        self.assertEqual(["request check update error", "exit", ""], lines[-3:])
+        self.assertEqual(1, len(self.machine.wait_app_starts(1)))
+
+    def test_reply_sent_a_byte_a_second_ends_the_check(self) -> None:
+        # Never silent for 30 s, but no reply is worth a minute per attempt.
+        self.service.set_fault("check", Fault.slow(1, 1000))
+        run = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, run.wait(260))
+        lines = run.log_lines()
+        self.assertEqual(3, lines.count("receive timeout error, seconds: 60"), lines)
+        self.assertFalse(any(l.startswith("check update answer:") for l in lines), lines)
+        self.assertEqual(["request check update error", "exit", ""], lines[-3:])
+        self.assertEqual(1, len(self.machine.wait_app_starts(1)))
+
+    def test_download_that_stops_arriving_offers_retry_within_seventy_seconds(self) -> None:
+        self.service.set_download(self.installer, fault=Fault.slow(100_000, 300_000))
+        self.service.set_check_reply(LatestVersion="2.06", MD5=md5_hex(self.installer))
+        run = Run(self.machine, self.service, watch=False)
+        found = self.machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+                                "--timeout", "90000", timeout=120)
+        shown_after = time.monotonic() - run.started
+        self.assertTrue(found and found[0]["found"], "no download-failure dialog")
+        self.assertLess(shown_after, 72)
+        self.machine.ui("key", "--hwnd", str(found[0]["hwnd"]), "--key", "escape")
+        self.assertEqual(0, run.wait(30))
+        lines = run.log_lines()
+        failure = lines.index("download error")
+        # What a read that ran into the limit had gathered is not written.
+        self.assertEqual("receive timeout error, seconds: 60", lines[failure - 2])
+        self.assertTrue(lines[failure - 1].startswith("Download size("), lines)
+        self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
+
+
+if __name__ == "__main__":
+    unittest.main()
