@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "environment/system_functions.h"
 #include "environment/unique_handle.h"
 
 namespace {
@@ -18,12 +19,11 @@ bool g_rootRecorded = false;
 
 using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 
-// Vista and later; looked up so that the launcher still loads on XP, where it is missing.
+// Vista and later; null on XP.
 GetFinalPathNameByHandleWFn FinalPathFunction()
 {
-    static const auto function = reinterpret_cast<GetFinalPathNameByHandleWFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                               "GetFinalPathNameByHandleW")));
+    static const auto function =
+        FindKernel32Function<GetFinalPathNameByHandleWFn>("GetFinalPathNameByHandleW");
     return function;
 }
 

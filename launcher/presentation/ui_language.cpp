@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "environment/system_functions.h"
 #include "log/log_file.h"
 #include "presentation/font_settings.h"
 
@@ -11,15 +12,6 @@ namespace {
 // is an undocumented console helper), so a static import would stop the loader on XP.
 using SetThreadUILanguageFunction = LANGID(WINAPI*)(LANGID);
 using GetThreadUILanguageFunction = LANGID(WINAPI*)();
-
-template <typename Function>
-Function Kernel32Function(const char* name)
-{
-    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    const FARPROC found = kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-    // Through the generic function pointer type, which converts to any other without warning.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
-}
 
 }  // namespace
 
@@ -43,9 +35,9 @@ void ApplyUiLanguage(bool isWindowThread)
                                  : L"Get OS version information failure");
 
     const auto setUiLanguage =
-        Kernel32Function<SetThreadUILanguageFunction>("SetThreadUILanguage");
+        FindKernel32Function<SetThreadUILanguageFunction>("SetThreadUILanguage");
     const auto getUiLanguage =
-        Kernel32Function<GetThreadUILanguageFunction>("GetThreadUILanguage");
+        FindKernel32Function<GetThreadUILanguageFunction>("GetThreadUILanguage");
     const LanguageRoute route = ChooseLanguageRoute(known, version.dwPlatformId,
                                                     version.dwMajorVersion,
                                                     setUiLanguage && getUiLanguage);

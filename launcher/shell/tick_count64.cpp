@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "environment/system_functions.h"
 #include "shell/tick_count.h"
 
 namespace {
@@ -25,10 +26,7 @@ ULONGLONG WINAPI TickCount64()
 {
     // No function-local static: its guard may itself wait on the thread library.
     if (!g_looked.load(std::memory_order_acquire)) {
-        const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-        const FARPROC found = kernel32 ? GetProcAddress(kernel32, "GetTickCount64") : nullptr;
-        g_systemTickCount64.store(
-            reinterpret_cast<TickCount64Function>(reinterpret_cast<void (*)()>(found)));
+        g_systemTickCount64.store(FindKernel32Function<TickCount64Function>("GetTickCount64"));
         g_looked.store(true, std::memory_order_release);
     }
     if (const TickCount64Function system = g_systemTickCount64.load())

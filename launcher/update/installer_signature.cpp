@@ -149,37 +149,14 @@ bool HasPinnedSigners()
     return PinnedSigners().required;
 }
 
-HeldInstaller::HeldInstaller(HeldInstaller&& other) noexcept : m_file(other.m_file)
-{
-    other.m_file = INVALID_HANDLE_VALUE;
-}
-
-HeldInstaller& HeldInstaller::operator=(HeldInstaller&& other) noexcept
-{
-    if (this != &other) {
-        Release();
-        m_file = other.m_file;
-        other.m_file = INVALID_HANDLE_VALUE;
-    }
-    return *this;
-}
-
 bool HeldInstaller::Open(const std::wstring& path)
 {
     Release();
     // Sharing reads only: the process that starts the installer opens it for reading and
     // executing, which this allows; writing, renaming and deleting it do not get through.
-    m_file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    return m_file != INVALID_HANDLE_VALUE;
-}
-
-void HeldInstaller::Release()
-{
-    if (m_file != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_file);
-        m_file = INVALID_HANDLE_VALUE;
-    }
+    m_file = UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(m_file);
 }
 
 std::wstring Sha256Hex(const void* data, DWORD length, DWORD& error)

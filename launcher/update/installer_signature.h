@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "environment/unique_handle.h"
+
 // The pinned SHA-256 certificate fingerprints, given once by the executable before the worker
 // starts (see signer_pins.h for the accepted text). Empty or null: no check. Text that holds no
 // usable fingerprint still asks for the check, which then refuses every installer.
@@ -17,20 +19,14 @@ bool HasPinnedSigners();
 // the file that runs is the file that was checked. Move-only; closes on destruction.
 class HeldInstaller {
 public:
-    HeldInstaller() = default;
-    ~HeldInstaller() { Release(); }
-    HeldInstaller(HeldInstaller&& other) noexcept;
-    HeldInstaller& operator=(HeldInstaller&& other) noexcept;
-    HeldInstaller(const HeldInstaller&) = delete;
-    HeldInstaller& operator=(const HeldInstaller&) = delete;
-
     // Opens `path` as described above; false (with GetLastError set) when it cannot.
     bool Open(const std::wstring& path);
-    HANDLE get() const { return m_file; }
-    void Release();
+    // INVALID_HANDLE_VALUE when nothing is held.
+    HANDLE get() const { return m_file ? m_file.Get() : INVALID_HANDLE_VALUE; }
+    void Release() { m_file.Reset(); }
 
 private:
-    HANDLE m_file = INVALID_HANDLE_VALUE;
+    UniqueHandle m_file;
 };
 
 // True when no signers are pinned (then `held` stays empty), or when the installer at `path` has
