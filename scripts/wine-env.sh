@@ -4,12 +4,38 @@
 #   wine_env_start <state-dir>   exports WINEPREFIX, HOME, DISPLAY, ...; boots the prefix once
 #   wine_env_stop                stops the wineserver and the Xvfb started here
 
+_wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# The Windows programs this machine's Wine runs: i686 where the kernel runs 32-bit code (Wine's
+# 32-bit loader starts), x86_64 where it does not (some virtual machines have no 32-bit mode).
+# There the tests and the demo run a 64-bit build of the same sources under wine64.
+# LAUNCHER_WINE_ARCH overrides the probe.
+wine_host_arch() {
+  if [ -n "${LAUNCHER_WINE_ARCH:-}" ]; then
+    echo "$LAUNCHER_WINE_ARCH"
+  elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo i686
+  else
+    echo x86_64
+  fi
+}
+
+# The CMake toolchain file for programs this machine's Wine runs.
+wine_toolchain() {
+  echo "$_wine_env_root/cmake/mingw-$(wine_host_arch).cmake"
+}
+
 wine_env_start() {
   local state_dir=$1
   mkdir -p "$state_dir/home"
   export WINEPREFIX="$state_dir/prefix"
   export HOME="$state_dir/home"
-  export WINEARCH=win32
+  if [ "$(wine_host_arch)" = x86_64 ]; then
+    export WINEARCH=win64
+    export PATH="$_wine_env_root/scripts/wine64-bin:$PATH"
+  else
+    export WINEARCH=win32
+  fi
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export LC_ALL=C.UTF-8
