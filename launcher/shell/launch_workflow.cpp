@@ -129,5 +129,10 @@ DWORD WINAPI LauncherWorker(LPVOID)
         // Nothing may unwind out of the thread; the run simply ends.
     }
     SetLauncherStatus(StateExit);
+    // The window ends the process on this message. Until then this thread waits rather than
+    // ends: a thread that ends runs the libraries' thread-detach code under the loader lock,
+    // and a process ending at that moment can wait for that lock forever.
+    if (PostMessageW(GetLauncherContext().window, WM_LAUNCHER_DONE, 0, 0))
+        Sleep(INFINITE);
     return 0;
 }

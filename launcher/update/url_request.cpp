@@ -100,9 +100,8 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
     if (parts.lpszExtraInfo)
         object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-    handles.m_hConnection = InternetConnectW(handles.m_hSession, host.c_str(), parts.nPort,
-                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    if (!handles.m_hConnection) {
+    if (!handles.AdoptConnection(InternetConnectW(handles.Session(), host.c_str(), parts.nPort,
+                                                  nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0))) {
         LogOpenFailure(GetLastError());
         return false;
     }
@@ -110,9 +109,9 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
-    handles.m_hHttp = HttpOpenRequestW(handles.m_hConnection, L"GET", object.c_str(), nullptr,
-                                       nullptr, nullptr, flags, 0);
-    if (!handles.m_hHttp || !SetTimeouts(handles.m_hHttp, limitMs)) {
+    if (!handles.AdoptRequest(HttpOpenRequestW(handles.Connection(), L"GET", object.c_str(),
+                                               nullptr, nullptr, nullptr, flags, 0)) ||
+        !SetTimeouts(handles.Request(), limitMs)) {
         LogOpenFailure(GetLastError());
         return false;
     }
@@ -153,8 +152,8 @@ bool AskForCredentials(HINTERNET request)
 OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
                            const RequestRules& rules)
 {
-    handles.m_hSession = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!handles.m_hSession) {
+    if (!handles.AdoptSession(
+            InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))) {
         WriteLog(GetLogFile(), L"InternetOpen error, code: %d", GetLastError());
         OutputDebugStringW(L"m_hSession错误");
         return OpenOutcome::Failed;
@@ -165,14 +164,14 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
     if (!PrepareRequest(handles, current, rules.silenceLimitMs))
         return OpenOutcome::Failed;
     for (;;) {
-        if (!SendRequest(handles.m_hHttp, rules.silenceLimitMs))
+        if (!SendRequest(handles.Request(), rules.silenceLimitMs))
             return OpenOutcome::Failed;
-        const DWORD status = QueryStatusCode(handles.m_hHttp);
+        const DWORD status = QueryStatusCode(handles.Request());
         if (status == HTTP_STATUS_OK)
             return OpenOutcome::Opened;
 
         std::wstring target;
-        if (IsRedirect(status) && QueryRedirectTarget(handles.m_hHttp, current, target)) {
+        if (IsRedirect(status) && QueryRedirectTarget(handles.Request(), current, target)) {
             if (++redirects > kMaxRedirects) {
                 WriteLog(GetLogFile(), L"redirect error, limit: %d", kMaxRedirects);
                 return OpenOutcome::Failed;
@@ -195,7 +194,7 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
             WriteLog(GetLogFile(), L"credential error, prompts: %d", confirmed);
             return OpenOutcome::Cancelled;
         }
-        if (!AskForCredentials(handles.m_hHttp))
+        if (!AskForCredentials(handles.Request()))
             return OpenOutcome::Cancelled;
         // Confirmed: the same request goes out again with what the user typed.
         ++confirmed;

@@ -210,7 +210,8 @@ class Run:
     """One launcher process against `service`, with the splash window's states followed."""
 
     def __init__(self, machine: Machine, service: UpdateService, env: dict | None = None,
-                 watch: bool = True, launcher: Path | None = None) -> None:
+                 watch: bool = True, launcher: Path | None = None,
+                 minimised: bool = False) -> None:
         self.machine = machine
         self.service = service
         self.log_offset = machine.log_size()
@@ -228,7 +229,11 @@ class Run:
                  windows_path(launcher or machine.launcher), "--timeout", "600000"],
                 stdout=self.watch_file, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
             self._wait_watcher_ready(timeout=60)
-        self.process = subprocess.Popen(["wine", str(launcher or machine.launcher)], env=self.env,
+        # `start /min` hands the launcher the show command of a shortcut set to "Minimised";
+        # with /wait its process lasts as long as the launcher's and ends with its code.
+        start = ["start", "/min", "/wait", "/unix"] if minimised else []
+        self.process = subprocess.Popen(["wine", *start, str(launcher or machine.launcher)],
+                                        env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         stdin=subprocess.DEVNULL)
         self.exit_code: int | None = None
