@@ -3,6 +3,7 @@
 #include <string>
 
 #include "log/log_file.h"
+#include "update/installer_url.h"
 
 namespace internet {
 
@@ -106,7 +107,10 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
         LogOpenFailure(GetLastError());
         return false;
     }
-    // Redirects are followed here, one by one, so that a loop ends.
+    // Redirects are followed here, one by one, so that a loop ends and HTTPS never leads to
+    // HTTP. No flag that ignores a certificate error (INTERNET_FLAG_IGNORE_CERT_*,
+    // SECURITY_FLAG_IGNORE_*) is ever set: an untrusted, expired, revoked or misnamed
+    // certificate fails the request with its WinINet error, like a failed connection.
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
@@ -175,6 +179,11 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
         if (IsRedirect(status) && QueryRedirectTarget(handles.m_hHttp, current, target)) {
             if (++redirects > kMaxRedirects) {
                 WriteLog(GetLogFile(), L"redirect error, limit: %d", kMaxRedirects);
+                return OpenOutcome::Failed;
+            }
+            // What went out over TLS never continues in clear text.
+            if (IsHttpsUrl(current) && !IsHttpsUrl(target)) {
+                WriteLog(GetLogFile(), L"redirect error, not https");
                 return OpenOutcome::Failed;
             }
             current = target;
