@@ -6,6 +6,13 @@ target_compile_options(ui_driver PRIVATE ${LAUNCHER_WARNINGS})
 target_link_options(ui_driver PRIVATE -municode -static)
 target_link_libraries(ui_driver PRIVATE user32 gdi32 psapi)
 
+add_executable(trust_root ${CMAKE_CURRENT_LIST_DIR}/trust_root.cpp)
+set_target_properties(trust_root PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+target_compile_definitions(trust_root PRIVATE UNICODE _UNICODE)
+target_compile_options(trust_root PRIVATE ${LAUNCHER_WARNINGS})
+target_link_options(trust_root PRIVATE -municode -static)
+target_link_libraries(trust_root PRIVATE crypt32)
+
 # add_e2e_suite(name MODULES test_a test_b ... [WINDOWS_VERSION winxp|win7|win10] [TIMEOUT s])
 # Each suite runs in a Wine prefix of its own (scripts/wine-prefix-run), so suites run side by
 # side under `ctest -j` while the tests that share the main prefix wait for one another.
@@ -70,6 +77,13 @@ endif()
 launcher_executable(launcher_pinned "${test_publisher_pin}")
 set_target_properties(launcher_pinned PROPERTIES
   OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/pinned)
+
+# A launcher.exe whose update service is https://updates.osker.example: the HTTPS roads, against
+# nginx with a certificate from a test authority trusted only in that suite's prefix.
+launcher_executable(launcher_https "" "https://updates.osker.example")
+set_target_properties(launcher_https PROPERTIES
+  OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/https)
+add_e2e_suite(https MODULES test_https)
 
 # The slow roads of servers that go quiet (about 6 and 2.5 minutes), beside the others.
 add_e2e_suite(silent_servers MODULES test_silent_servers TIMEOUT 660)
