@@ -15,6 +15,7 @@ import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -455,7 +456,6 @@ class Nginx(LoopbackServer):
     def __init__(self, site: Path, folder: Path, tls: tuple[Path, Path] | None = None) -> None:
         super().__init__(folder)
         (folder / "tmp").mkdir(exist_ok=True)
-        self.tls = tls is not None
         self.serve(site, tls)
         conf = "update-service-tls.conf" if tls else "update-service.conf"
         default = "" if tls else \
@@ -519,7 +519,8 @@ class Squid(LoopbackServer):
         # squid 5 cannot tunnel to an origin-server peer: a CONNECT goes direct, to the peer's
         # port, by rewriting its target.
         (folder / "tunnel-to-origin").write_text(
-            f"#!/bin/sh\nwhile read -r line; do echo 'OK rewrite-url=127.0.0.1:{origin_port}'; done\n")
+            "#!/bin/sh\nwhile read -r line; do\n"
+            f"  echo 'OK rewrite-url=127.0.0.1:{origin_port}'\ndone\n")
         (folder / "tunnel-to-origin").chmod(0o755)
         (folder / "hosts").write_text("127.0.0.1 localhost updates.osker.example "
                                       "downloads.osker.example\n")
@@ -594,10 +595,15 @@ class TestCa:
         return Path(f"{stem}.pem"), Path(f"{stem}.key")
 
     def trust(self, machine: "Machine") -> None:
-        der = self.folder / f"{self.certificate.stem}.der"
-        subprocess.run(["openssl", "x509", "-in", str(self.certificate), "-outform", "DER",
-                        "-out", str(der)], check=True, capture_output=True, timeout=60)
-        done = machine.wine(str(machine.build / "tests" / "trust_root.exe"), windows_path(der))
+        """Adds the authority to the prefix's LocalMachine Root store, as the registry holds
+        it: a serialized certificate (property 32, flags 1, length) under its SHA-1 in hex."""
+        der = subprocess.run(["openssl", "x509", "-in", str(self.certificate), "-outform", "DER"],
+                             check=True, capture_output=True, timeout=60).stdout
+        key = ("HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
+               + hashlib.sha1(der).hexdigest().upper())
+        blob = struct.pack("<III", 32, 1, len(der)) + der
+        done = machine.wine("reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(),
+                            "/f")
         assert done.returncode == 0, done.stdout
 
 

@@ -6,13 +6,6 @@ target_compile_options(ui_driver PRIVATE ${LAUNCHER_WARNINGS})
 target_link_options(ui_driver PRIVATE -municode -static)
 target_link_libraries(ui_driver PRIVATE user32 gdi32 psapi)
 
-add_executable(trust_root ${CMAKE_CURRENT_LIST_DIR}/trust_root.cpp)
-set_target_properties(trust_root PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-target_compile_definitions(trust_root PRIVATE UNICODE _UNICODE)
-target_compile_options(trust_root PRIVATE ${LAUNCHER_WARNINGS})
-target_link_options(trust_root PRIVATE -municode -static)
-target_link_libraries(trust_root PRIVATE crypt32)
-
 # add_e2e_suite(name MODULES test_a test_b ... [WINDOWS_VERSION winxp|win7|win10] [TIMEOUT s])
 # Each suite runs in a Wine prefix of its own (scripts/wine-prefix-run), so suites run side by
 # side under `ctest -j` while the tests that share the main prefix wait for one another.
