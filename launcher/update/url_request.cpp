@@ -67,6 +67,17 @@ bool QueryRedirectTarget(HINTERNET request, const std::wstring& base, std::wstri
     return true;
 }
 
+// Whether the answer on `request` came over TLS. Seen under Wine: after the credential dialog
+// for a proxy's 407 to a CONNECT, the retry went to the proxy as a plain GET, so a proxy could
+// have answered an https:// request itself.
+bool CameOverTls(HINTERNET request)
+{
+    DWORD flags = 0;
+    DWORD size = sizeof flags;
+    return InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
+           (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
 bool SetTimeouts(HINTERNET request, DWORD limitMs)
 {
     // On the request itself, before anything is sent: Wine ignores these options on the
@@ -172,6 +183,10 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
         if (!SendRequest(handles.m_hHttp, rules.silenceLimitMs))
             return OpenOutcome::Failed;
         const DWORD status = QueryStatusCode(handles.m_hHttp);
+        if (status == HTTP_STATUS_OK && IsHttpsUrl(current) && !CameOverTls(handles.m_hHttp)) {
+            WriteLog(GetLogFile(), L"TLS error, reply not encrypted");
+            return OpenOutcome::Failed;
+        }
         if (status == HTTP_STATUS_OK)
             return OpenOutcome::Opened;
 
