@@ -1,5 +1,6 @@
 #include "update/installer_url.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace {
@@ -67,10 +68,8 @@ bool IsHttpsUrl(const std::wstring& url)
 
 const wchar_t* InstallerUrlProblem(const std::wstring& url, bool httpsOnly)
 {
-    for (const wchar_t c : url) {
-        if (IsControl(c))
-            return L"control character";
-    }
+    if (std::any_of(url.begin(), url.end(), IsControl))
+        return L"control character";
     const bool https = IsHttpsUrl(url);
     if (!https && !StartsWithNoCase(url, L"http://"))
         return L"not an http:// or https:// address";
