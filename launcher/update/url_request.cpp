@@ -3,6 +3,7 @@
 #include <string>
 
 #include "log/log_file.h"
+#include "update/installer_url.h"
 
 namespace internet {
 
@@ -66,6 +67,17 @@ bool QueryRedirectTarget(HINTERNET request, const std::wstring& base, std::wstri
     return true;
 }
 
+// Whether the answer on `request` came over TLS. Seen under Wine: after the credential dialog
+// for a proxy's 407 to a CONNECT, the retry went to the proxy as a plain GET, so a proxy could
+// have answered an https:// request itself.
+bool CameOverTls(HINTERNET request)
+{
+    DWORD flags = 0;
+    DWORD size = sizeof flags;
+    return InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
+           (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
 bool SetTimeouts(HINTERNET request, DWORD limitMs)
 {
     // On the request itself, before anything is sent: Wine ignores these options on the
@@ -105,7 +117,10 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
         LogOpenFailure(GetLastError());
         return false;
     }
-    // Redirects are followed here, one by one, so that a loop ends.
+    // Redirects are followed here, one by one, so that a loop ends and HTTPS never leads to
+    // HTTP. No flag that ignores a certificate error (INTERNET_FLAG_IGNORE_CERT_*,
+    // SECURITY_FLAG_IGNORE_*) is ever set: an untrusted, expired, revoked or misnamed
+    // certificate fails the request with its WinINet error, like a failed connection.
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
@@ -167,6 +182,10 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
         if (!SendRequest(handles.Request(), rules.silenceLimitMs))
             return OpenOutcome::Failed;
         const DWORD status = QueryStatusCode(handles.Request());
+        if (status == HTTP_STATUS_OK && IsHttpsUrl(current) && !CameOverTls(handles.Request())) {
+            WriteLog(GetLogFile(), L"TLS error, reply not encrypted");
+            return OpenOutcome::Failed;
+        }
         if (status == HTTP_STATUS_OK)
             return OpenOutcome::Opened;
 
@@ -174,6 +193,11 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
         if (IsRedirect(status) && QueryRedirectTarget(handles.Request(), current, target)) {
             if (++redirects > kMaxRedirects) {
                 WriteLog(GetLogFile(), L"redirect error, limit: %d", kMaxRedirects);
+                return OpenOutcome::Failed;
+            }
+            // What went out over TLS never continues in clear text.
+            if (IsHttpsUrl(current) && !IsHttpsUrl(target)) {
+                WriteLog(GetLogFile(), L"redirect error, not https");
                 return OpenOutcome::Failed;
             }
             current = target;

@@ -48,7 +48,7 @@ TEST(LauncherFont, IsDrawnFromTheConfiguredFace)
         << "run under scripts/wine-env.sh, which sets up the face";
     ApplyUiLanguage(true);
     HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(dc, GetFontSettings().m_hFont);
+    HGDIOBJ previous = SelectObject(dc, GetFontSettings().m_hFont.Get());
     const DWORD nameTag = 'n' | 'a' << 8 | 'm' << 16 | 'e' << 24;  // as the file holds it
     DWORD size = GetFontData(dc, nameTag, 0, nullptr, 0);
     std::vector<uint8_t> table(size == GDI_ERROR ? 0 : size);
