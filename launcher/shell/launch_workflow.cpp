@@ -8,6 +8,7 @@
 #include "log/log_file.h"
 #include "presentation/ui_language.h"
 #include "resources/resource_ids.h"
+#include "resources/version.h"
 #include "shell/install_step.h"
 #include "shell/launcher_status.h"
 #include "update/download.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr wchar_t kLauncherVersion[] = L"0.01";
+constexpr wchar_t kLauncherVersion[] = L"" LAUNCHER_VERSION;
 
 InternetHandles& GetDownloadHandles()
 {
