@@ -11,6 +11,7 @@
 #include "shell/install_step.h"
 #include "shell/launcher_status.h"
 #include "update/download.h"
+#include "update/download_resume.h"
 #include "update/installer_signature.h"
 #include "update/update_check.h"
 #include "update/update_record.h"
@@ -48,16 +49,29 @@ void ShowDownloadProgress(int32_t percentage)
 
 enum class DownloadDecision { Installed, EndRun };
 
-// Downloads until it succeeds or the user stops retrying. An installer whose origin cannot be
-// shown fails like a broken download; one that passes stays in `installer`, locked against
-// changes, for the install step.
+// Downloads until it succeeds or the user stops retrying. A transfer that ends early goes on
+// from its part at once while each attempt brings new bytes; only then does the user see the
+// dialog. An installer whose origin cannot be shown fails like a broken download; one that
+// passes stays in `installer`, locked against changes, for the install step.
 DownloadDecision DownloadWithRetry(HeldInstaller& installer)
 {
     const LauncherContext& context = GetLauncherContext();
+    DownloadReport report;
     for (;;) {
-        SetLauncherStatus(StateDownloading);
-        if (DownloadInstaller() && AcceptInstaller(GetSetupPath(), installer))
-            return DownloadDecision::Installed;
+        // Retry goes on from the part: the percentage does not fall back to 0.
+        SetLauncherStatus(StateDownloading, report.percentageAfter);
+        for (int resumes = 0;; ++resumes) {
+            report = DownloadReport();
+            if (DownloadInstaller(&report)) {
+                if (AcceptInstaller(GetSetupPath(), installer))
+                    return DownloadDecision::Installed;
+                break;
+            }
+            if (!ResumeAtOnce(report.partBefore, report.partAfter, resumes))
+                break;
+            WriteLog(GetLogFile(), L"download interrupted, resume: %d of %d", resumes + 1,
+                     kMaxResumesInARow);
+        }
         WriteLog(GetLogFile(), L"download error");
 
         CDownloadInvDlg failure;
@@ -102,7 +116,7 @@ void RunWorkflow()
 
 }  // namespace
 
-bool DownloadInstaller()
+bool DownloadInstaller(DownloadReport* report)
 {
     const UpdateInfo info = GetUpdateRecord().info;
     const std::wstring url = info.ServerPath + info.FileName;
@@ -118,7 +132,7 @@ bool DownloadInstaller()
         return false;
     }
     return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize,
-                        ShowDownloadProgress, info.MD5);
+                        ShowDownloadProgress, info.MD5, report);
 }
 
 DWORD WINAPI LauncherWorker(LPVOID)

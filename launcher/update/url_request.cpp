@@ -77,7 +77,8 @@ bool SetTimeouts(HINTERNET request, DWORD limitMs)
 }
 
 // Connection and request handles for `url` in `handles`, nothing sent yet.
-bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD limitMs)
+bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD limitMs,
+                    const wchar_t* headers)
 {
     URL_COMPONENTSW parts = {};
     parts.dwStructSize = sizeof parts;
@@ -112,7 +113,9 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
         flags |= INTERNET_FLAG_SECURE;
     handles.m_hHttp = HttpOpenRequestW(handles.m_hConnection, L"GET", object.c_str(), nullptr,
                                        nullptr, nullptr, flags, 0);
-    if (!handles.m_hHttp || !SetTimeouts(handles.m_hHttp, limitMs)) {
+    if (!handles.m_hHttp || !SetTimeouts(handles.m_hHttp, limitMs) ||
+        (headers && !HttpAddRequestHeadersW(handles.m_hHttp, headers, static_cast<DWORD>(-1),
+                                            HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))) {
         LogOpenFailure(GetLastError());
         return false;
     }
@@ -162,13 +165,14 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
     std::wstring current = url;
     int redirects = 0;
     int confirmed = 0;
-    if (!PrepareRequest(handles, current, rules.silenceLimitMs))
+    if (!PrepareRequest(handles, current, rules.silenceLimitMs, rules.headers))
         return OpenOutcome::Failed;
     for (;;) {
         if (!SendRequest(handles.m_hHttp, rules.silenceLimitMs))
             return OpenOutcome::Failed;
         const DWORD status = QueryStatusCode(handles.m_hHttp);
-        if (status == HTTP_STATUS_OK)
+        if (status == HTTP_STATUS_OK ||
+            (status == HTTP_STATUS_PARTIAL_CONTENT && rules.acceptPartial))
             return OpenOutcome::Opened;
 
         std::wstring target;
@@ -179,7 +183,7 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
             }
             current = target;
             handles.CloseRequest();
-            if (!PrepareRequest(handles, current, rules.silenceLimitMs))
+            if (!PrepareRequest(handles, current, rules.silenceLimitMs, rules.headers))
                 return OpenOutcome::Failed;
             continue;
         }
@@ -225,6 +229,16 @@ ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitM
     available = 0;
     LogReadFailure(error, GetTickCount() - started, silenceLimitMs);
     return ReadOutcome::Failed;
+}
+
+std::wstring QueryHeader(HINTERNET request, DWORD infoLevel)
+{
+    wchar_t text[256] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    DWORD index = 0;
+    if (!request || !HttpQueryInfoW(request, infoLevel, text, &size, &index))
+        return std::wstring();
+    return text;
 }
 
 void QueryContentLength(HINTERNET request, wchar_t (&text)[100])
