@@ -177,16 +177,15 @@ private:
             return Outcome::GiveUp;
         const int64_t status =
             ParseDecimal64(internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_STATUS_CODE));
-        // No answer at all (a cut connection, a silent server): the part waits for the next try.
-        if (outcome == internet::OpenOutcome::Failed && status == 0)
+        const RangeReply reply = JudgeRangeReply(
+            static_cast<unsigned long>(status),
+            internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_CONTENT_RANGE),
+            internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_CONTENT_LENGTH), m_start, m_size);
+        // No fitting answer (a cut connection, a silent server, an error status, too many
+        // redirects): the part waits for the next try.
+        if (reply == RangeReply::Failed ||
+            (outcome == internet::OpenOutcome::Failed && reply != RangeReply::Refused))
             return Outcome::Failed;
-        const RangeReply reply =
-            outcome != internet::OpenOutcome::Opened
-                ? RangeReply::Refused
-                : JudgeRangeReply(static_cast<unsigned long>(status),
-                                  internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_CONTENT_RANGE),
-                                  internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_CONTENT_LENGTH),
-                                  m_start, m_size);
         if (reply == RangeReply::Resumed) {
             opened = true;
             return Outcome::Success;

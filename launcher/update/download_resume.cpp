@@ -125,8 +125,10 @@ RangeReply JudgeRangeReply(unsigned long status, const std::wstring& contentRang
 {
     if (status == 200)
         return RangeReply::Whole;
-    if (status != 206)
+    if (status == 416)
         return RangeReply::Refused;
+    if (status != 206)
+        return RangeReply::Failed;
     const std::wstring expected = L"bytes " + std::to_wstring(start) + L"-" +
                                   std::to_wstring(size - 1) + L"/" + std::to_wstring(size);
     int64_t length = -1;

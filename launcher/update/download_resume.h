@@ -39,7 +39,8 @@ std::wstring RangeRequestHeaders(int64_t start, const std::wstring& validator);
 enum class RangeReply {
     Resumed,  // 206 with exactly the rest: append it to the part
     Whole,    // 200: the server sends the whole file (it ignored the range or the file changed)
-    Refused,  // anything else: drop the part and ask again from 0
+    Refused,  // 416, or a 206 that does not fit: drop the part and ask again from 0
+    Failed,   // an error status: the attempt fails like any other, and the part waits
 };
 
 // Judges the reply to a request for `start`- of a file of `size` bytes: a 206 fits only when

@@ -114,8 +114,9 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
     handles.m_hHttp = HttpOpenRequestW(handles.m_hConnection, L"GET", object.c_str(), nullptr,
                                        nullptr, nullptr, flags, 0);
     if (!handles.m_hHttp || !SetTimeouts(handles.m_hHttp, limitMs) ||
+        // Each hop has a new request, so adding is enough (REPLACE would take one header only).
         (headers && !HttpAddRequestHeadersW(handles.m_hHttp, headers, static_cast<DWORD>(-1),
-                                            HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))) {
+                                            HTTP_ADDREQ_FLAG_ADD))) {
         LogOpenFailure(GetLastError());
         return false;
     }

@@ -97,7 +97,8 @@ TEST(JudgeRangeReply, OnlyExactlyTheRestContinuesThePart)
         {206, L"bytes 600-999/1000", L"401", RangeReply::Refused},
         {206, L"bytes 600-999/1000", L"", RangeReply::Refused},
         {206, L"", L"400", RangeReply::Refused},
-        {500, L"", L"10", RangeReply::Refused},
+        {500, L"", L"10", RangeReply::Failed},
+        {404, L"", L"10", RangeReply::Failed},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.reply, JudgeRangeReply(c.status, c.range, c.length, 600, 1000))
