@@ -20,12 +20,9 @@ the download path (default ``/files/Setup.exe``) and ``/files/<name>`` from
 ``/_control/...``
     Reconfiguration by a test harness (below).  Never faulted, never recorded.
 
-Installer files carry an ``ETag`` and a ``Last-Modified`` and honour
-``Range: bytes=N-`` (206 with ``Content-Range``, or 416 past the end) unless
-ranges are turned off; an ``If-Range`` that names neither validator gets the
-whole file (200).  ``changing_validator`` gives every reply new validators, as
-a file replaced between two requests would.  The body bytes sent for each
-path are counted (``bytes_served``).
+Installer files carry an ``ETag`` and ``Last-Modified`` and honour ``Range:
+bytes=N-`` and ``If-Range`` unless ``ranges`` is off; ``changing_validator``
+gives every reply new validators.  Body bytes sent are counted per path.
 
 Every other path answers 404.  A service-wide mode ``close`` or ``hang`` makes
 every request except ``/_control/`` hang up at once or go unanswered.
@@ -92,8 +89,7 @@ Control endpoints
                    "order": ["MD5"], "before": "", "after": "",
                    "body_text": "...", "body_hex": "...", "fault": FAULT},
          "download": {"path": "/files/Setup.exe", "file": "/abs/Setup.exe",
-                      "data_text": "...", "data_hex": "...", "fault": FAULT,
-                      "ranges": true, "changing_validator": false},
+                      "data_text": "...", "data_hex": "...", "fault": FAULT},
          "faults": {"check": FAULT, "download": FAULT, "both": FAULT},
          "mode": "normal" | "close" | "hang",
          "max_hold_ms": 60000}
@@ -534,13 +530,12 @@ class UpdateService:
             dl = doc["download"] or {}
             path = dl.get("path", DEFAULT_DOWNLOAD_PATH)
             fault = Fault.from_dict(dl.get("fault"))
-            kw = {k: bool(dl[k]) for k in ("ranges", "changing_validator") if k in dl}
             if "file" in dl:
-                self.set_download(file=dl["file"], path=path, fault=fault, **kw)
+                self.set_download(file=dl["file"], path=path, fault=fault)
             elif "data_hex" in dl or "data_text" in dl:
                 data = (binascii.unhexlify(dl["data_hex"]) if "data_hex" in dl
                         else dl["data_text"].encode("utf-8"))
-                self.set_download(data, path=path, fault=fault, **kw)
+                self.set_download(data, path=path, fault=fault)
             else:
                 with self._lock:
                     self._config.download_path = path
