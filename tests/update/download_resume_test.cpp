@@ -1,5 +1,4 @@
-// The decisions of a resumed download: which part goes on, which reply continues it, when the
-// workflow resumes without asking.
+// The decisions of a resumed download: which part goes on, and which reply continues it.
 #include <gtest/gtest.h>
 
 #include "update/download_resume.h"
@@ -78,12 +77,4 @@ TEST(JudgeRangeReply, OnlyExactlyTheRestContinuesThePart)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.reply, JudgeRangeReply(c.status, c.range, c.length, 600, 1000)) << c.status;
-}
-
-TEST(ResumeAtOnce, WhileEachAttemptBringsBytesAtMostFiveTimes)
-{
-    EXPECT_TRUE(ResumeAtOnce(600, 700, 4));
-    EXPECT_FALSE(ResumeAtOnce(600, 700, 5));
-    EXPECT_FALSE(ResumeAtOnce(600, 600, 0));
-    EXPECT_FALSE(ResumeAtOnce(600, 0, 0));  // the part was dropped
 }
