@@ -226,7 +226,7 @@ class FaultRun(LauncherCase):
         self.assert_old_application_untouched()
 
 
-class ResumedDownload(FaultRun):
+    # -- a download cut part-way goes on from its part ---------------------------------------
     def offer(self, data: bytes, fault: Fault | None = None, md5: str | None = None,
               **served) -> None:
         self.service.set_download(data, fault=fault, **served)
