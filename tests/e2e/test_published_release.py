@@ -138,7 +138,8 @@ class ProxyWithPassword(ServedRelease):
                   f"md5={md5_hex(self.installer)}", f"validator={etag}", f"written={start}", ""]
         (self.machine.download_dir / "Setup.exe.resume").write_bytes(
             "\n".join(record).encode("utf-16-le"))
-        with Squid(self.nginx.port, self.folder / "squid", self.USER, self.PASSWORD) as squid:
+        with Squid(self.nginx.port, self.folder / "squid-resume", self.USER,
+                   self.PASSWORD) as squid:
             run = Run(self.machine, squid, watch=False)
             self.fill_credential_dialogs(run)
             self.assertEqual(0, run.wait(30))

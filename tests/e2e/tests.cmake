@@ -71,7 +71,7 @@ launcher_executable(launcher_pinned "${test_publisher_pin}")
 set_target_properties(launcher_pinned PROPERTIES
   OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/pinned)
 
-# The slow roads of servers that go quiet (about 7 and 2.5 minutes), beside the others.
+# The slow roads of servers that go quiet (about 6 and 2.5 minutes), beside the others.
 add_e2e_suite(silent_servers MODULES test_silent_servers TIMEOUT 660)
 add_e2e_suite(slow_download MODULES test_slow_download TIMEOUT 360)
 # The longest suites start first, so that on a clean build tree (no timings from an earlier
