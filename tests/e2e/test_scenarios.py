@@ -172,8 +172,10 @@ class Interruptions(Scenario):
         lines = run.log_lines()
         self.assertTrue(lines[-1].startswith("download: "), lines[-3:])
         self.assertNotIn("exit", lines)
-        size = self.machine.setup_path.stat().st_size
-        self.assertLess(size, len(self.installer))  # the partial file stays, nothing runs it
+        # The part stays for the next run to resume; no Setup.exe exists to run.
+        part = self.machine.download_dir / "Setup.exe.part"
+        self.assertLess(part.stat().st_size, len(self.installer))
+        self.assertFalse(self.machine.setup_path.exists())
         time.sleep(1.5)
         self.assertEqual([], self.machine.app_starts())
         self.assertFalse(self.machine.setup_log.exists())
