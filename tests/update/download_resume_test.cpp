@@ -9,18 +9,6 @@ const std::wstring kMd5 = L"7007d9ba10b9a5e64a9f92df87e94a06";
 const std::wstring kDate = L"Mon, 07 Dec 2026 10:00:00 GMT";
 }  // namespace
 
-TEST(ResumeRecord, ReadsBackWhatItWroteAndNothingElse)
-{
-    const std::wstring text =
-        FormatResumeRecord(ResumeRecord{kUrl, 5000000000, kMd5, L"\"abc\"", 3000000000});
-    ResumeRecord read;
-    ASSERT_TRUE(ParseResumeRecord(text, read));
-    EXPECT_EQ(text, FormatResumeRecord(read));
-    for (const std::wstring& damaged : {text.substr(0, text.size() - 1),
-                                        text.substr(0, text.size() / 2), text + L"x\n"})
-        EXPECT_FALSE(ParseResumeRecord(damaged, read)) << damaged.size();
-}
-
 TEST(ResumeStart, GoesOnOnlyFromThePartOfThisOffer)
 {
     const ResumeRecord record{kUrl, 1000, kMd5, L"\"v1\"", 600};
