@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "environment/system_functions.h"
-#include "environment/unique_handle.h"
+#include "base/unique_resource.h"
 
 namespace {
 
@@ -117,8 +117,8 @@ void DeleteDirectoryTree(const std::wstring& directory)
     const std::wstring finalBase = FinalPath(base);
 
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((base + L"\\*.*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle search(FindFirstFileW((base + L"\\*.*").c_str(), &found));
+    if (search) {
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..")
@@ -150,8 +150,7 @@ void DeleteDirectoryTree(const std::wstring& directory)
             case EntryTreatment::Leave:
                 break;
             }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.Get(), &found));
     }
 
     if (directory != ProtectedRoot())

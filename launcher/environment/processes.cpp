@@ -25,21 +25,20 @@ void LogDecision(const StartDecision& decision)
 
 DWORD FindProcessByName(const std::wstring& exeName)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
         return 0;
     PROCESSENTRY32W entry;
     ZeroMemory(&entry, sizeof entry);
     entry.dwSize = sizeof entry;
     DWORD found = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
         if (exeName == entry.szExeFile) {
             found = entry.th32ProcessID;
             break;
         }
     }
-    CloseHandle(snapshot);
     return found;
 }
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "environment/locations.h"
-#include "environment/unique_handle.h"
+#include "base/unique_resource.h"
 #include "log/log_file.h"
 #include "update/download_resume.h"
 #include "update/md5_digest.h"
@@ -131,7 +131,7 @@ public:
         if (m_start == 0) {
             // The announced length must match before a single byte is written.
             wchar_t lengthText[100];
-            internet::QueryContentLength(handles.m_hHttp, lengthText);
+            internet::QueryContentLength(handles.Request(), lengthText);
             if (ParseDecimal64(lengthText) != m_size) {
                 WriteLog(GetLogFile(),
                          L"length error: server setting size:  %s, actual size:  %I64d",
@@ -140,12 +140,12 @@ public:
             }
             m_record = ResumeRecord{m_url, m_size, m_md5,
                                     ChooseValidator(
-                                        internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_ETAG),
-                                        internet::QueryHeader(handles.m_hHttp,
+                                        internet::QueryHeader(handles.Request(), HTTP_QUERY_ETAG),
+                                        internet::QueryHeader(handles.Request(),
                                                               HTTP_QUERY_LAST_MODIFIED)),
                                     0};
         }
-        return Receive(handles.m_hHttp);
+        return Receive(handles.Request());
     }
 
     // What is left when the call ends: a part worth resuming, or nothing.
@@ -176,11 +176,11 @@ private:
         if (outcome == internet::OpenOutcome::Cancelled)
             return Outcome::GiveUp;
         const int64_t status =
-            ParseDecimal64(internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_STATUS_CODE));
+            ParseDecimal64(internet::QueryHeader(handles.Request(), HTTP_QUERY_STATUS_CODE));
         const RangeReply reply = JudgeRangeReply(
             static_cast<unsigned long>(status),
-            internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_CONTENT_RANGE),
-            internet::QueryHeader(handles.m_hHttp, HTTP_QUERY_CONTENT_LENGTH), m_start, m_size);
+            internet::QueryHeader(handles.Request(), HTTP_QUERY_CONTENT_RANGE),
+            internet::QueryHeader(handles.Request(), HTTP_QUERY_CONTENT_LENGTH), m_start, m_size);
         // No fitting answer (a cut connection, a silent server, an error status, too many
         // redirects): the part waits for the next try.
         if (reply == RangeReply::Failed ||
