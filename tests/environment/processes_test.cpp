@@ -200,6 +200,27 @@ TEST(StartProgram, DecidesTheWayTheCodeTheLineAndTheWait)
     EXPECT_EQ(0u, WinExecCodeFor(0));  // WinExec's "out of resources"
 }
 
+TEST(FindProcessByName, CountsOnlyTheLaunchersOwnSession)
+{
+    // Wine runs everything in one session: the other answers are checked on the decision.
+    const struct {
+        const char* process;
+        bool known;
+        DWORD session;
+        bool ownKnown;
+        bool counts;
+    } cases[] = {
+        {"this session's", true, 1, true, true},
+        {"another user's, in session 2", true, 2, true, false},
+        {"session not readable (XP, another user's)", false, 0, true, false},
+        {"own session not readable: as before", false, 2, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.process);
+        EXPECT_EQ(c.counts, IsInOwnSession(c.known, c.session, c.ownKnown, 1));
+    }
+}
+
 TEST(StartProgram, WatchesTheProgramAndWhatItStartsUntilAllHaveEnded)
 {
     EndProcessesNamed(kApplicationExeName);
