@@ -203,22 +203,10 @@ TEST(StartProgram, DecidesTheWayTheCodeTheLineAndTheWait)
 TEST(FindProcessByName, CountsOnlyTheLaunchersOwnSession)
 {
     // Wine runs everything in one session: the other answers are checked on the decision.
-    const struct {
-        const char* process;
-        bool known;
-        DWORD session;
-        bool ownKnown;
-        bool counts;
-    } cases[] = {
-        {"this session's", true, 1, true, true},
-        {"another user's, in session 2", true, 2, true, false},
-        {"session not readable (XP, another user's)", false, 0, true, false},
-        {"own session not readable: as before", false, 2, false, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.process);
-        EXPECT_EQ(c.counts, IsInOwnSession(c.known, c.session, c.ownKnown, 1));
-    }
+    EXPECT_TRUE(IsInOwnSession(true, 1, true, 1));
+    EXPECT_FALSE(IsInOwnSession(true, 2, true, 1));   // another user's, in session 2
+    EXPECT_FALSE(IsInOwnSession(false, 0, true, 1));  // unreadable: on XP, another user's
+    EXPECT_TRUE(IsInOwnSession(false, 2, false, 1));  // own session unknown: all count
 }
 
 TEST(StartProgram, WatchesTheProgramAndWhatItStartsUntilAllHaveEnded)
