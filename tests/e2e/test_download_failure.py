@@ -7,7 +7,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import Fault, LauncherCase, Run, preamble
+from harness import BACKUP_REMOVED, SET_ASIDE, Fault, LauncherCase, Run, preamble
 
 FAILURE_TITLE = "無法下載"
 MANUAL_TITLE = "請按照以下步驟操作"
@@ -143,10 +143,10 @@ class DownloadFailure(LauncherCase):
             "download error",
             self.download_line(),
             "check whether application is running",
-            "delete application dir"], rest[:12])
-        self.assertTrue(rest[12].startswith("run setup: C:\\users\\"), rest[12])
-        self.assertTrue(rest[13].startswith("Wait Application run: retrun code : "), rest[13])
-        self.assertEqual(["exit", ""], rest[14:])
+            "delete application dir", SET_ASIDE], rest[:13])
+        self.assertTrue(rest[13].startswith("run setup: C:\\users\\"), rest[13])
+        self.assertTrue(rest[14].startswith("Wait Application run: retrun code : "), rest[14])
+        self.assertEqual([BACKUP_REMOVED, "exit", ""], rest[15:])
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(1, len(starts), starts)
