@@ -127,7 +127,8 @@ void EmptyFolder(const std::wstring& base)
                 tagKnown = ReadReparseTag(path, found.dwReserved0, tag);
             }
             if (finalPathsKnowable) {
-                const std::wstring finalEntry = finalBase.empty() ? std::wstring() : FinalPath(path);
+                const std::wstring finalEntry =
+                    finalBase.empty() ? std::wstring() : FinalPath(path);
                 resolvesElsewhere = finalEntry.empty() ||
                     lstrcmpiW(finalEntry.c_str(), (finalBase + L'\\' + name).c_str()) != 0;
             }
