@@ -4,6 +4,7 @@
 
 #include "environment/directory_removal.h"
 #include "environment/locations.h"
+#include "environment/managed_application.h"
 #include "log/log_file.h"
 
 namespace {
@@ -25,6 +26,11 @@ bool FolderExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool BackupHoldsApplication()
+{
+    return MeasureFileSize(GetApplicationBackupDirectory() + L'\\' + kApplicationExeName) > 0;
+}
+
 void RestoreApplication()
 {
     const std::wstring& backup = GetApplicationBackupDirectory();
@@ -40,14 +46,15 @@ void RestoreApplication()
 
 }  // namespace
 
-BackupAction DecideForBackup(bool backupPresent, bool installed)
+BackupAction DecideForBackup(bool backupPresent, bool installed, bool backupHoldsApplication)
 {
     if (!backupPresent)
         return BackupAction::None;
-    return installed ? BackupAction::RemoveBackup : BackupAction::Restore;
+    return installed || !backupHoldsApplication ? BackupAction::RemoveBackup
+                                                : BackupAction::Restore;
 }
 
-SetAsideRoad DecideAfterSetAside(bool moved, DWORD error)
+SetAsideRoad DecideAfterSetAside(bool moved, DWORD error, bool backupHoldsApplication)
 {
     if (moved)
         return SetAsideRoad::SetAside;
@@ -57,8 +64,8 @@ SetAsideRoad DecideAfterSetAside(bool moved, DWORD error)
         return SetAsideRoad::NothingToMove;
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS:
-        // Another copy appeared where the backup goes: never two backups.
-        return SetAsideRoad::Skip;
+        // Never two backups; what is left of one without a build is no reason to stop.
+        return backupHoldsApplication ? SetAsideRoad::Skip : SetAsideRoad::Emptied;
     default:
         // A file held open inside, no right to rename in the parent: no worse than before.
         return SetAsideRoad::Emptied;
@@ -73,15 +80,17 @@ bool IsApplicationBackupPresent()
 void SettleApplicationBackup(bool installed)
 {
     const std::wstring& backup = GetApplicationBackupDirectory();
-    switch (DecideForBackup(IsApplicationBackupPresent(), installed)) {
+    const bool holdsApplication = BackupHoldsApplication();
+    const wchar_t* const why =
+        installed ? L"application installed" : L"backup without application";
+    switch (DecideForBackup(IsApplicationBackupPresent(), installed, holdsApplication)) {
     case BackupAction::None:
         break;
     case BackupAction::RemoveBackup:
         if (RemoveDirectoryTree(backup))
-            WriteLog(GetLogFile(), L"application installed, backup removed: %s", backup.c_str());
+            WriteLog(GetLogFile(), L"%s, backup removed: %s", why, backup.c_str());
         else
-            WriteLog(GetLogFile(), L"application installed, backup not removed: %s",
-                     backup.c_str());
+            WriteLog(GetLogFile(), L"%s, backup not removed: %s", why, backup.c_str());
         break;
     case BackupAction::Restore:
         RestoreApplication();
@@ -103,7 +112,8 @@ SetAsideRoad SetApplicationAside()
         moved = MoveFileW(folder.c_str(), backup.c_str());
         error = moved ? 0 : GetLastError();
     }
-    const SetAsideRoad road = DecideAfterSetAside(moved != FALSE, error);
+    const SetAsideRoad road =
+        DecideAfterSetAside(moved != FALSE, error, BackupHoldsApplication());
     switch (road) {
     case SetAsideRoad::SetAside:
         // The installer finds the folder as it would have: present and empty.
@@ -111,6 +121,7 @@ SetAsideRoad SetApplicationAside()
         WriteLog(GetLogFile(), L"application dir set aside: %s", backup.c_str());
         break;
     case SetAsideRoad::Emptied:
+        // The one road on which a failing installer still costs the installed application.
         WriteLog(GetLogFile(), L"set aside error, code: %d, emptied in place", error);
         DeleteDirectoryTree(GetApplicationDirectory());
         break;

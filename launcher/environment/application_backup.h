@@ -12,24 +12,26 @@
 // What becomes of a backup beside the application folder.
 enum class BackupAction {
     None,          // there is none
-    RemoveBackup,  // the application is installed: the backup has served
+    RemoveBackup,  // the application is installed, or the backup holds no build to put back
     Restore,       // it is not: whatever is in the folder goes, the backup goes back into place
 };
 
-// `installed`: the application runs in this session or its executable is in its folder.
-BackupAction DecideForBackup(bool backupPresent, bool installed);
+// `installed`: the application runs in this session or its executable is in its folder;
+// `backupHoldsApplication`: the executable is in the backup. A backup without it is what a
+// removal could not finish (a read-only file, say): never a build, never put back.
+BackupAction DecideForBackup(bool backupPresent, bool installed, bool backupHoldsApplication);
 
 // How the install step cleared the application folder for the installer.
 enum class SetAsideRoad {
     SetAside,       // moved to the backup, an empty folder made in its place
     Emptied,        // could not be moved as a whole: emptied in place; nothing to put back
     NothingToMove,  // there was no folder: nothing to put back
-    Skip,           // a backup already stands where it would go: no install this run
+    Skip,           // a backup holding a build stands where it would go: no install this run
 };
 
 // After the rename of the folder to the backup: `moved` its result, `error` GetLastError()
-// when it failed.
-SetAsideRoad DecideAfterSetAside(bool moved, DWORD error);
+// when it failed, `backupHoldsApplication` whether a backup in the way holds the executable.
+SetAsideRoad DecideAfterSetAside(bool moved, DWORD error, bool backupHoldsApplication);
 
 // Whether a backup folder stands beside the application folder.
 bool IsApplicationBackupPresent();

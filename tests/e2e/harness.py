@@ -151,7 +151,8 @@ class Machine:
             elif path.exists():
                 for root, dirs, files in os.walk(path):
                     for name in dirs + files:
-                        os.chmod(os.path.join(root, name), 0o755)
+                        if not os.path.islink(os.path.join(root, name)):
+                            os.chmod(os.path.join(root, name), 0o755)
                 shutil.rmtree(path)
         for path in (self.app_starts_log, self.setup_log):
             path.unlink(missing_ok=True)

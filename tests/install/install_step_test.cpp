@@ -263,14 +263,18 @@ TEST(InstallUpdate, DecidesWhatWineCannotShow)
     EXPECT_EQ(WaitEnd::None, DecideWaitEnd(false, false, 5 * kMinute, kMinute - 1000));
     EXPECT_EQ(WaitEnd::Grace, DecideWaitEnd(false, false, kMinute, kMinute));
 
-    EXPECT_EQ(SetAsideRoad::SetAside, DecideAfterSetAside(true, 0));
-    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_ACCESS_DENIED));
-    EXPECT_EQ(SetAsideRoad::NothingToMove, DecideAfterSetAside(false, ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(SetAsideRoad::Skip, DecideAfterSetAside(false, ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(SetAsideRoad::SetAside, DecideAfterSetAside(true, 0, false));
+    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_SHARING_VIOLATION, false));
+    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_ACCESS_DENIED, false));
+    EXPECT_EQ(SetAsideRoad::NothingToMove,
+              DecideAfterSetAside(false, ERROR_FILE_NOT_FOUND, false));
+    // A backup that could not be restored stops the install; a remnant of one does not.
+    EXPECT_EQ(SetAsideRoad::Skip, DecideAfterSetAside(false, ERROR_ALREADY_EXISTS, true));
+    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_ALREADY_EXISTS, false));
     // A restore that failed leaves the backup, and the next start restores it again.
-    EXPECT_EQ(BackupAction::Restore, DecideForBackup(true, false));
-    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(true, true));
+    EXPECT_EQ(BackupAction::Restore, DecideForBackup(true, false, true));
+    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(true, true, true));
+    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(true, false, false));  // no partial
 
     EXPECT_TRUE(IsInstallLockTaken(true, WAIT_OBJECT_0));
     EXPECT_TRUE(IsInstallLockTaken(true, WAIT_ABANDONED));  // its launcher ended mid-install
