@@ -1,7 +1,7 @@
 # Cross toolchain: 32-bit Windows with MinGW-w64 (posix thread model, which has std::mutex and std::thread).
 # The posix model's C++ runtime links the thread library (winpthreads) into every program, even
 # one without threads of its own: thread-safe statics and exceptions use it. Its one import newer
-# than Windows XP, GetTickCount64, is supplied by launcher.exe itself (launcher/shell/tick_count64.cpp).
+# than Windows XP, GetTickCount64, is supplied by launcher.exe itself (launcher/environment/tick_count64.cpp).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

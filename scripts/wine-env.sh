@@ -4,12 +4,38 @@
 #   wine_env_start <state-dir>   exports WINEPREFIX, HOME, DISPLAY, ...; boots the prefix once
 #   wine_env_stop                stops the wineserver and the Xvfb started here
 
+_wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# The Windows programs this machine's Wine runs: i686 where the kernel runs 32-bit code (Wine's
+# 32-bit loader starts), x86_64 where it does not (some virtual machines have no 32-bit mode).
+# There the tests and the demo run a 64-bit build of the same sources under wine64.
+# LAUNCHER_WINE_ARCH overrides the probe.
+wine_host_arch() {
+  if [ -n "${LAUNCHER_WINE_ARCH:-}" ]; then
+    echo "$LAUNCHER_WINE_ARCH"
+  elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo i686
+  else
+    echo x86_64
+  fi
+}
+
+# The CMake toolchain file for programs this machine's Wine runs.
+wine_toolchain() {
+  echo "$_wine_env_root/cmake/mingw-$(wine_host_arch).cmake"
+}
+
 wine_env_start() {
   local state_dir=$1
   mkdir -p "$state_dir/home"
   export WINEPREFIX="$state_dir/prefix"
   export HOME="$state_dir/home"
-  export WINEARCH=win32
+  if [ "$(wine_host_arch)" = x86_64 ]; then
+    export WINEARCH=win64
+    export PATH="$_wine_env_root/scripts/wine64-bin:$PATH"
+  else
+    export WINEARCH=win32
+  fi
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export LC_ALL=C.UTF-8
@@ -44,18 +70,44 @@ wine_env_start() {
   wineserver -p
   # Start Wine's own background processes now, detached from any caller's output pipes.
   timeout 60 wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
-  if [ ! -f "$state_dir/fonts-configured" ]; then
-    # SimSun is not installed here. Left to itself the font mapper picks a CJK fallback face
-    # without Latin letters, which shows "Osker Map Updater" as boxes; on Windows SimSun
-    # carries both, and so does WenQuanYi Zen Hei.
-    local face
-    for face in '宋体' 'SimSun'; do
-      timeout 60 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ \
-        /d 'WenQuanYi Zen Hei' /f </dev/null >/dev/null 2>&1 || true
-    done
-    touch "$state_dir/fonts-configured"
-  fi
+  wine_env_fonts "$state_dir" ||
+    echo "wine-env: the font set-up failed; it is tried again next time" >&2
   export WINE_ENV_STATE_DIR="$state_dir"
+}
+
+# The face that stands in for SimSun (宋体), which is not installed here. Left to itself the font
+# mapper picks a CJK fallback face without Latin letters, which shows "Osker Map Updater" as
+# boxes. AR PL UMing is a Song face like SimSun, with both scripts; WenQuanYi Zen Hei, used
+# before, is a Hei face that Wine draws at 14 px unhinted and unsmoothed, losing strokes.
+LAUNCHER_SONG_FACE='AR PL UMing CN'
+export LAUNCHER_SONG_FACE
+
+# Brings the prefix's font set-up to the current one: the stamp names what was applied, so a
+# prefix made before a change is updated on its next use, and an up-to-date one costs nothing.
+wine_env_fonts() {
+  local state_dir=$1 stamp face
+  stamp="replacement=$LAUNCHER_SONG_FACE; bitmaps"
+  [ "$(cat "$state_dir/fonts-configured" 2>/dev/null)" = "$stamp" ] && return 0
+  for face in '宋体' 'SimSun'; do
+    timeout 60 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ \
+      /d "$LAUNCHER_SONG_FACE" /f </dev/null >/dev/null 2>&1 || return 1
+  done
+  # SimSun draws 12 to 16 px from built-in bitmaps, crisp and black; with smoothing off Wine
+  # takes the stand-in's own bitmaps, which look almost the same (smoothed, the text is light
+  # grey). Wine reads this from fontconfig, not from the registry, and for every face alike, so
+  # the dialogs' other text is unsmoothed too, as Chinese Windows draws it from bitmap fonts.
+  # The file is in the prefix's private home only.
+  mkdir -p "$HOME/.config/fontconfig"
+  cat >"$HOME/.config/fontconfig/fonts.conf" <<'CONF'
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <match target="font">
+    <edit name="antialias" mode="assign"><bool>false</bool></edit>
+  </match>
+</fontconfig>
+CONF
+  printf '%s\n' "$stamp" >"$state_dir/fonts-configured"
 }
 
 wine_env_stop() {

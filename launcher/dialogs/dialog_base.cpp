@@ -69,6 +69,6 @@ void CenterOnScreen(HWND window)
 void SetLauncherText(HWND window, int stringId)
 {
     const std::wstring text = LoadResString(stringId);
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().m_hFont), 0);
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().m_hFont.Get()), 0);
     SetWindowTextW(window, text.c_str());
 }

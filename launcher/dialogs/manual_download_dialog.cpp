@@ -1,5 +1,6 @@
 #include "dialogs/manual_download_dialog.h"
 
+#include "base/unique_resource.h"
 #include "presentation/font_settings.h"
 #include "presentation/ui_language.h"
 #include "resources/resource_ids.h"
@@ -19,7 +20,7 @@ void CManualDownloadDlg::OnInitDialog(HWND dialog)
     wsprintfW(instructions, format.c_str(), link.c_str(), fileName.c_str());
 
     HWND box = GetDlgItem(dialog, IDC_INSTRUCTIONS);
-    SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().m_hFont), 0);
+    SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().m_hFont.Get()), 0);
     SetWindowTextW(box, instructions);
     SetLauncherText(GetDlgItem(dialog, IDC_COPY_LINK), IDS_COPY_LINK);
     SetLauncherText(dialog, IDS_FOLLOW_STEPS);
@@ -40,31 +41,23 @@ int32_t CManualDownloadDlg::OnCommand(uint32_t command)
 bool CopyTextToClipboard(HWND owner, const std::wstring& text)
 {
     // With no owner, EmptyClipboard leaves the clipboard to nobody and SetClipboardData fails.
-    if (!OpenClipboard(owner))
+    const ClipboardSession clipboard(owner);
+    if (!clipboard.IsOpen() || !EmptyClipboard())
         return false;
-    if (!EmptyClipboard()) {
-        CloseClipboard();
-        return false;
-    }
     const size_t units = std::wstring(text.c_str()).size();
     const SIZE_T bytes = (units + 1) * sizeof(wchar_t);
     // Clipboard data must be movable memory.
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, bytes);
-    if (!block) {
-        CloseClipboard();
+    UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, bytes));
+    if (!block)
         return false;
-    }
-    auto* target = static_cast<wchar_t*>(GlobalLock(block));
-    if (!target) {
-        GlobalFree(block);
-        CloseClipboard();
+    auto* target = static_cast<wchar_t*>(GlobalLock(block.Get()));
+    if (!target)
         return false;
-    }
     CopyMemory(target, text.c_str(), bytes);
-    GlobalUnlock(block);
+    GlobalUnlock(block.Get());
     // Once accepted, the block belongs to the clipboard; a refused block is still ours.
-    if (!SetClipboardData(CF_UNICODETEXT, block))
-        GlobalFree(block);
-    CloseClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, block.Get()))
+        return false;
+    block.Release();
     return true;
 }

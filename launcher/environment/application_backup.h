@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "environment/unique_handle.h"
+#include "base/unique_resource.h"
 
 // What becomes of a backup beside the application folder.
 enum class BackupAction {

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "environment/system_functions.h"
-#include "environment/unique_handle.h"
+#include "base/unique_resource.h"
 
 namespace {
 
@@ -111,8 +111,8 @@ void EmptyFolder(const std::wstring& base)
     const std::wstring finalBase = FinalPath(base);
 
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((base + L"\\*.*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle search(FindFirstFileW((base + L"\\*.*").c_str(), &found));
+    if (search) {
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..")
@@ -147,8 +147,7 @@ void EmptyFolder(const std::wstring& base)
             case EntryTreatment::Leave:
                 break;
             }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.Get(), &found));
     }
 }
 

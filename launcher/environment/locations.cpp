@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "base/unique_resource.h"
 #include "environment/managed_application.h"
 #include "log/log_file.h"
 
@@ -130,11 +131,9 @@ int64_t MeasureFileSize(const std::wstring& path)
     LARGE_INTEGER size;
     size.QuadPart = -1;
     // FILE_READ_EA: enough to read the size, even while the application runs.
-    HANDLE file = CreateFileW(path.c_str(), FILE_READ_EA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        GetFileSizeEx(file, &size);
-        CloseHandle(file);
-    }
+    const UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_EA, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    if (file)
+        GetFileSizeEx(file.Get(), &size);
     return size.QuadPart;
 }

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "environment/unique_handle.h"
+#include "base/unique_resource.h"
 
 // Identifier of the first process of the launcher's own session, in snapshot order, whose
 // executable name equals `exeName` exactly (case-sensitive, no path); 0 when none runs. Another

@@ -23,14 +23,8 @@ constexpr DWORD kWriteLockWaitMs = 2000;
 
 void CloseLogFileAtExit()
 {
-    if (g_logSlot.IsOpen()) {
-        CloseHandle(g_logSlot.m_hFile);
-        g_logSlot.m_hFile = INVALID_HANDLE_VALUE;
-    }
-    if (g_logSlot.m_hWriteLock) {
-        CloseHandle(g_logSlot.m_hWriteLock);
-        g_logSlot.m_hWriteLock = nullptr;
-    }
+    g_logSlot.m_hFile.Reset();
+    g_logSlot.m_hWriteLock.Reset();
 }
 
 // One lock per log file name for all processes of the session.
@@ -73,17 +67,17 @@ LogFile& GetLogFile()
 
 void OpenLogFile()
 {
-    g_logSlot.m_hFile = INVALID_HANDLE_VALUE;
+    g_logSlot.m_hFile.Reset();
     wchar_t path[MAX_PATH] = {};
     if (!GetLogFilePath(path))
         return;
     // Append-only access makes every write land at the current end of the file. Other readers
     // and writers stay welcome.
-    g_logSlot.m_hFile = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_logSlot.m_hFile.Reset(CreateFileW(path, FILE_APPEND_DATA | FILE_READ_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (g_logSlot.IsOpen())
-        g_logSlot.m_hWriteLock = CreateWriteLock();
+        g_logSlot.m_hWriteLock.Reset(CreateWriteLock());
 }
 
 bool GetLogFilePath(wchar_t* destination)
@@ -142,10 +136,10 @@ void WriteLog(LogFile& slot, const wchar_t* format, ...)
     // land on the same offset and tear or overwrite each other's lines.
     const std::string line = EncodeLogLine(localTime, message);
     const DWORD waited =
-        slot.m_hWriteLock ? WaitForSingleObject(slot.m_hWriteLock, kWriteLockWaitMs) : WAIT_FAILED;
+        slot.m_hWriteLock ? WaitForSingleObject(slot.m_hWriteLock.Get(), kWriteLockWaitMs) : WAIT_FAILED;
     DWORD written = 0;
-    WriteFile(slot.m_hFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(slot.m_hFile.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     // An abandoned lock (its holder ended mid-line) is ours now, as after a normal wait.
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
-        ReleaseMutex(slot.m_hWriteLock);
+        ReleaseMutex(slot.m_hWriteLock.Get());
 }

@@ -4,13 +4,15 @@
 
 #include <windows.h>
 
+#include "base/unique_resource.h"
+
 // The process-wide log slot. Empty (no handle) before the first line and when the file
 // could not be opened; then nothing is logged for the rest of the process.
 struct LogFile {
-    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    UniqueHandle m_hFile;
     // Named after the file, so that every thread and process writing it takes turns.
-    HANDLE m_hWriteLock = nullptr;
-    bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
+    UniqueHandle m_hWriteLock;
+    bool IsOpen() const { return static_cast<bool>(m_hFile); }
 };
 
 // The slot, opened on the first call of the process.

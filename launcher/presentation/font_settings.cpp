@@ -9,12 +9,6 @@ FontSettings::FontSettings() : m_strFaceName(L"Arial Unicode MS"), m_nHeightAdde
     EnumerateInstalledFaces();
 }
 
-FontSettings::~FontSettings()
-{
-    if (m_hFont)
-        DeleteObject(m_hFont);
-}
-
 void FontSettings::SelectLauncherFont()
 {
     m_strFaceName = L"宋体";
@@ -24,9 +18,10 @@ void FontSettings::SelectLauncherFont()
 
 void FontSettings::CreateLauncherFont()
 {
-    m_hFont = CreateFontW(m_nHeightAddend + kBaseHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE,
-                          FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                          DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, m_strFaceName.c_str());
+    // A font made earlier is freed: nothing else owns it.
+    m_hFont.Reset(CreateFontW(m_nHeightAddend + kBaseHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                              FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                              DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, m_strFaceName.c_str()));
 }
 
 void FontSettings::EnumerateInstalledFaces()
@@ -34,11 +29,10 @@ void FontSettings::EnumerateInstalledFaces()
     LOGFONTW all;
     ZeroMemory(&all, sizeof all);
     all.lfCharSet = DEFAULT_CHARSET;
-    HDC screen = GetDC(nullptr);
+    const WindowDc screen(nullptr);
     // The record is reached through the callback's data: it is still being built, so going
     // through GetFontSettings from the callback would start building it again.
-    EnumFontFamiliesExW(screen, &all, OnFontFamily, reinterpret_cast<LPARAM>(this), 0);
-    ReleaseDC(nullptr, screen);
+    EnumFontFamiliesExW(screen.Get(), &all, OnFontFamily, reinterpret_cast<LPARAM>(this), 0);
 }
 
 FontSettings& GetFontSettings()

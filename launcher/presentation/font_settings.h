@@ -7,14 +7,15 @@
 #include <set>
 #include <string>
 
+#include "base/unique_resource.h"
+
 struct FontSettings {
     std::wstring m_strFaceName;
     int32_t m_nHeightAddend = 0;  // the font's height is this plus 12
     std::set<std::wstring> m_setInstalledFaces;
-    HFONT m_hFont = nullptr;  // owned here; painter and dialogs only borrow it
+    UniqueFont m_hFont;  // painter and dialogs only borrow it
 
     FontSettings();
-    ~FontSettings();
     FontSettings(const FontSettings&) = delete;
     FontSettings& operator=(const FontSettings&) = delete;
 

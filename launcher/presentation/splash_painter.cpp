@@ -3,27 +3,17 @@
 #include <cstdlib>
 #include <memory>
 
-#include "log/log_file.h"
 #include "presentation/font_settings.h"
 #include "presentation/ui_language.h"
 #include "resources/resource_ids.h"
-#include "shell/launcher_status.h"
 
-PaintContext& GetPaintContext()
+void PaintSplash(HDC dc, const SplashView& view)
 {
-    static PaintContext context{nullptr, GetFontSettings().m_hFont};
-    return context;
-}
-
-void PaintSplash(HDC dc)
-{
-    PaintContext& context = GetPaintContext();
-    context.m_hDC = dc;
+    PaintContext context{dc, GetFontSettings().m_hFont.Get()};
     DrawBanner(dc);
 
-    const LauncherStatus& status = GetLauncherStatus();
     // Compared unsigned: every value outside 0..9, negative ones included, shows nothing.
-    switch (static_cast<uint32_t>(status.state.load())) {
+    switch (static_cast<uint32_t>(view.state)) {
     case StateDetecting: DrawStringResource(IDS_DETECTING, context); break;
     case StateNoUpdate: DrawStringResource(IDS_NO_UPDATE, context); break;
     case StateCheckFailed: DrawStringResource(IDS_CHECK_FAILED, context); break;
@@ -33,62 +23,47 @@ void PaintSplash(HDC dc)
     case StateDownloading: {
         const std::wstring format = LoadResString(IDS_DOWNLOADING_APP);
         wchar_t text[1025] = {};
-        wsprintfW(text, format.c_str(), static_cast<int>(status.progress.load()));
+        wsprintfW(text, format.c_str(), static_cast<int>(view.progress));
         DrawStateText(text, context);
         break;
     }
-    case StateExit:
-        WriteLog(GetLogFile(), L"exit\n");
-        PostQuitMessage(0);
-        break;
     default:
+        // The exit state, too, shows the banner alone.
         break;
     }
 }
 
 void DrawBanner(HDC dc)
 {
-    HBITMAP bitmap = nullptr;
-    HPALETTE palette = nullptr;
+    UniqueBitmap bitmap;
+    UniquePalette palette;
     if (!LoadBanner(bitmap, palette))
         return;
 
     BITMAP description = {};
-    GetObjectW(bitmap, sizeof description, &description);
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ keptBitmap = SelectObject(memory, bitmap);
-    HPALETTE keptPalette = nullptr;
-    if (palette) {
-        keptPalette = SelectPalette(dc, palette, FALSE);
-        RealizePalette(dc);
-    }
-    BitBlt(dc, kBannerLeft, kBannerTop, description.bmWidth, description.bmHeight, memory, 0, 0,
-           SRCCOPY);
-    SelectObject(memory, keptBitmap);
-    DeleteDC(memory);
-    DeleteObject(bitmap);
-    if (palette) {
-        SelectPalette(dc, keptPalette, FALSE);
-        DeleteObject(palette);
-    }
+    GetObjectW(bitmap.Get(), sizeof description, &description);
+    const UniqueMemoryDc memory(CreateCompatibleDC(dc));
+    const SelectedObject selectedBitmap(memory.Get(), bitmap.Get());
+    const SelectedPalette selectedPalette(dc, palette.Get());
+    BitBlt(dc, kBannerLeft, kBannerTop, description.bmWidth, description.bmHeight, memory.Get(), 0,
+           0, SRCCOPY);
 }
 
-bool LoadBanner(HBITMAP& bitmap, HPALETTE& palette)
+bool LoadBanner(UniqueBitmap& bitmap, UniquePalette& palette)
 {
-    bitmap = nullptr;
-    palette = nullptr;
-    bitmap = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BANNER),
-                                             IMAGE_BITMAP, 0, 0, LR_DEFAULTSIZE));
+    palette.Reset();
+    bitmap.Reset(static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr),
+                                                 MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0,
+                                                 LR_DEFAULTSIZE)));
     if (!bitmap)
         return false;
 
     BITMAP description = {};
-    GetObjectW(bitmap, sizeof description, &description);
+    GetObjectW(bitmap.Get(), sizeof description, &description);
     const int depth = description.bmPlanes * description.bmBitsPixel;
     if (depth > 8) {
-        HDC screen = GetDC(nullptr);
-        palette = CreateHalftonePalette(screen);
-        ReleaseDC(nullptr, screen);
+        const WindowDc screen(nullptr);
+        palette.Reset(CreateHalftonePalette(screen.Get()));
         return true;
     }
 
@@ -96,13 +71,16 @@ bool LoadBanner(HBITMAP& bitmap, HPALETTE& palette)
     // entries not supplied stay black.
     constexpr size_t kEntries = 256;
     const size_t size = sizeof(LOGPALETTE) + (kEntries - 1) * sizeof(PALETTEENTRY);
-    auto* logical = static_cast<LOGPALETTE*>(std::calloc(1, size));
-    if (!logical)
+    std::unique_ptr<void, decltype(&std::free)> block(std::calloc(1, size), &std::free);
+    if (!block)
         return true;  // no palette: the copy uses the DC's current one
-    HDC memory = CreateCompatibleDC(nullptr);
-    HGDIOBJ kept = SelectObject(memory, bitmap);
+    auto* logical = static_cast<LOGPALETTE*>(block.get());
     RGBQUAD table[kEntries] = {};
-    GetDIBColorTable(memory, 0, kEntries, table);
+    {
+        const UniqueMemoryDc memory(CreateCompatibleDC(nullptr));
+        const SelectedObject selected(memory.Get(), bitmap.Get());
+        GetDIBColorTable(memory.Get(), 0, kEntries, table);
+    }
     logical->palVersion = 0x300;
     logical->palNumEntries = kEntries;
     for (size_t i = 0; i < kEntries; ++i) {
@@ -111,10 +89,7 @@ bool LoadBanner(HBITMAP& bitmap, HPALETTE& palette)
         logical->palPalEntry[i].peBlue = table[i].rgbBlue;
         logical->palPalEntry[i].peFlags = 0;
     }
-    palette = CreatePalette(logical);
-    std::free(logical);
-    SelectObject(memory, kept);
-    DeleteDC(memory);
+    palette.Reset(CreatePalette(logical));
     return true;
 }
 

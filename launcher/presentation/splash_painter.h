@@ -5,18 +5,21 @@
 
 #include <string>
 
+#include "base/unique_resource.h"
+#include "presentation/splash_view.h"
+
 struct PaintContext {
     HDC m_hDC = nullptr;      // the paint in progress
     HFONT m_hFont = nullptr;  // borrowed from the font settings
 };
 
-PaintContext& GetPaintContext();
-
-// Paints the whole picture; in the exit state it logs "exit" and posts the quit message.
-void PaintSplash(HDC dc);
+// Paints the whole picture of `view`: the banner and the state's text. Only paints.
+void PaintSplash(HDC dc, const SplashView& view);
 
 void DrawBanner(HDC dc);
-bool LoadBanner(HBITMAP& bitmap, HPALETTE& palette);
+// The banner bitmap and, for a bitmap of 256 colours or fewer, its palette (for more colours,
+// a halftone palette); false when the bitmap can't be loaded.
+bool LoadBanner(UniqueBitmap& bitmap, UniquePalette& palette);
 void DrawStateText(const std::wstring& text, PaintContext& context);
 void DrawStringResource(int id, PaintContext& context);
 

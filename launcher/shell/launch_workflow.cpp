@@ -12,6 +12,7 @@
 #include "shell/launcher_status.h"
 #include "update/download.h"
 #include "update/installer_signature.h"
+#include "update/installer_url.h"
 #include "update/update_check.h"
 #include "update/update_record.h"
 #include "update/update_reply.h"
@@ -109,6 +110,12 @@ bool DownloadInstaller()
 {
     const UpdateInfo info = GetUpdateRecord().info;
     const std::wstring url = info.ServerPath + info.FileName;
+    // Refused before it is logged or requested: a check that went over HTTPS never hands the
+    // installer to plain HTTP.
+    if (const wchar_t* problem = InstallerUrlProblem(url, IsHttpsUrl(GetUpdateOrigin()))) {
+        WriteLog(GetLogFile(), L"download link error: %s", problem);
+        return false;
+    }
     // A 64-bit number: installers of 2 GiB and more are real. Without a size above 0 an empty
     // file would pass every check and be run after the application folder was emptied.
     int64_t expectedSize = 0;
@@ -132,5 +139,10 @@ DWORD WINAPI LauncherWorker(LPVOID)
         // Nothing may unwind out of the thread; the run simply ends.
     }
     SetLauncherStatus(StateExit);
+    // The window ends the process on this message. Until then this thread waits rather than
+    // ends: a thread that ends runs the libraries' thread-detach code under the loader lock,
+    // and a process ending at that moment can wait for that lock forever.
+    if (PostMessageW(GetLauncherContext().window, WM_LAUNCHER_DONE, 0, 0))
+        Sleep(INFINITE);
     return 0;
 }

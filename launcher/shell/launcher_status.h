@@ -7,23 +7,15 @@
 #include <atomic>
 #include <cstdint>
 
-enum LauncherState : int32_t {
-    StateDetecting = 0,
-    StateNoUpdate = 2,
-    StateCheckFailed = 3,
-    StateReplyInvalid = 4,
-    StateDownloading = 5,
-    StateDownloadFailed = 7,
-    StateInstalling = 8,
-    StateExit = 9,
-    StateIdle = 10,
-};
+#include "presentation/splash_view.h"
 
 // Written only by the worker, read only by the painter. Each field is a whole 32-bit value;
 // a paint that falls between the two stores is corrected by the invalidation that follows.
 struct LauncherStatus {
     std::atomic<int32_t> state{StateIdle};
     std::atomic<int32_t> progress{0};
+
+    SplashView View() const { return SplashView{state.load(), progress.load()}; }
 };
 
 struct LauncherContext {
@@ -34,6 +26,10 @@ struct LauncherContext {
 
 LauncherContext& GetLauncherContext();
 LauncherStatus& GetLauncherStatus();
+
+// Posted by the worker to the splash window once the run is over: the window ends the message
+// loop whatever its state (minimised, hidden or covered windows are never painted).
+inline constexpr UINT WM_LAUNCHER_DONE = WM_APP + 1;
 
 // Stores the state and the progress, then invalidates the whole splash window (with erase).
 // Does not wait for the repaint.

@@ -1,5 +1,6 @@
 #include "shell/splash_window.h"
 
+#include "base/unique_resource.h"
 #include "dialogs/dialog_base.h"
 #include "log/log_file.h"
 #include "presentation/splash_painter.h"
@@ -21,9 +22,10 @@ constexpr wchar_t kSingleLauncherMutex[] = L"Local\\OskerMapUpdaterLauncher";
 bool HandOverToRunningLauncher(HINSTANCE instance)
 {
     // Held until the process ends, which releases it.
-    static HANDLE mutex = nullptr;
-    mutex = CreateMutexW(nullptr, FALSE, kSingleLauncherMutex);
-    if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS)
+    static UniqueHandle mutex;
+    mutex.Reset(CreateMutexW(nullptr, FALSE, kSingleLauncherMutex));
+    const DWORD error = GetLastError();
+    if (!mutex || error != ERROR_ALREADY_EXISTS)
         return false;
 
     wchar_t className[100] = {};
@@ -77,22 +79,25 @@ LRESULT CALLBACK LauncherWndProc(HWND window, UINT message, WPARAM wParam, LPARA
         context.window = window;
         context.instance = reinterpret_cast<const CREATESTRUCTW*>(lParam)->hInstance;
         CenterOnScreen(window);
-        HANDLE worker = CreateThread(nullptr, 0, LauncherWorker, nullptr, 0, nullptr);
-        if (worker)
-            CloseHandle(worker);
+        // Never waited for: its handle is closed at once.
+        const UniqueHandle worker(CreateThread(nullptr, 0, LauncherWorker, nullptr, 0, nullptr));
         return 0;
     }
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(window, &paint);
         try {
-            PaintSplash(dc);
+            PaintSplash(dc, GetLauncherStatus().View());
         } catch (...) {
             // Nothing may unwind through the window procedure.
         }
         EndPaint(window, &paint);
         return 0;
     }
+    case WM_LAUNCHER_DONE:
+        WriteLog(GetLogFile(), L"exit\n");
+        PostQuitMessage(0);
+        return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

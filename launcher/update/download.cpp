@@ -53,7 +53,7 @@ Outcome Transfer(InternetHandles& handles, const std::wstring& url, OutputFile& 
 
     // The announced length must match before a single byte is written.
     wchar_t lengthText[100];
-    internet::QueryContentLength(handles.m_hHttp, lengthText);
+    internet::QueryContentLength(handles.Request(), lengthText);
     if (ParseDecimal64(lengthText) != expectedSize) {
         WriteLog(GetLogFile(), L"length error: server setting size:  %s, actual size:  %I64d",
                  lengthText, expectedSize);
@@ -70,7 +70,7 @@ Outcome Transfer(InternetHandles& handles, const std::wstring& url, OutputFile& 
         ZeroMemory(buffer.get(), internet::kReadBufferSize);
         DWORD read = 0;
         // A failed read (a stalled server included) is logged; the size check below decides.
-        if (internet::ReadChunk(handles.m_hHttp, buffer.get(), internet::kReadRequestSize, read,
+        if (internet::ReadChunk(handles.Request(), buffer.get(), internet::kReadRequestSize, read,
                                 kSilenceLimitMs) != internet::ReadOutcome::Data)
             break;
         // A short write (a full disk) shows in the size check below.

@@ -84,7 +84,7 @@ AttemptOutcome TryOnce(InternetHandles& handles, const wchar_t* url, std::wstrin
         return AttemptOutcome::GiveUp;
     }
     std::string body;
-    if (!ReadBody(handles.m_hHttp, body))
+    if (!ReadBody(handles.Request(), body))
         return AttemptOutcome::Failed;
     // Decoded once, whole, so that a character split between two reads is decoded intact.
     // A zero byte ends the text.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log/log_file.h"
+#include "update/crypt_digest.h"
 #include "update/signer_pins.h"
 
 namespace {
@@ -32,58 +33,6 @@ PinnedSignerList& PinnedSigners()
     static PinnedSignerList list;
     return list;
 }
-
-class CryptProvider {
-public:
-    CryptProvider()
-    {
-        // The default provider of the type first. XP SP3 names its AES provider "... (Prototype)",
-        // and a missing default (seen on some installations) leaves only the explicit names.
-        static const wchar_t* const kNames[] = {nullptr, MS_ENH_RSA_AES_PROV_W,
-                                                MS_ENH_RSA_AES_PROV_XP_W};
-        for (const wchar_t* name : kNames) {
-            if (CryptAcquireContextW(&m_handle, nullptr, name, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
-                return;
-            m_error = GetLastError();
-            m_handle = 0;
-        }
-    }
-    ~CryptProvider()
-    {
-        if (m_handle)
-            CryptReleaseContext(m_handle, 0);
-    }
-    CryptProvider(const CryptProvider&) = delete;
-    CryptProvider& operator=(const CryptProvider&) = delete;
-
-    HCRYPTPROV get() const { return m_handle; }
-    DWORD error() const { return m_error; }
-
-private:
-    HCRYPTPROV m_handle = 0;
-    DWORD m_error = 0;
-};
-
-class CryptHash {
-public:
-    CryptHash(HCRYPTPROV provider, ALG_ID algorithm)
-    {
-        if (!CryptCreateHash(provider, algorithm, 0, 0, &m_handle))
-            m_handle = 0;
-    }
-    ~CryptHash()
-    {
-        if (m_handle)
-            CryptDestroyHash(m_handle);
-    }
-    CryptHash(const CryptHash&) = delete;
-    CryptHash& operator=(const CryptHash&) = delete;
-
-    HCRYPTHASH get() const { return m_handle; }
-
-private:
-    HCRYPTHASH m_handle = 0;
-};
 
 // One WinVerifyTrust verification; its state is closed by the destructor, whatever the result.
 class TrustVerification {
@@ -161,25 +110,11 @@ bool HeldInstaller::Open(const std::wstring& path)
 
 std::wstring Sha256Hex(const void* data, DWORD length, DWORD& error)
 {
-    error = 0;
-    CryptProvider provider;
-    if (!provider.get()) {
-        error = provider.error();
-        return std::wstring();
-    }
-    CryptHash hash(provider.get(), kSha256);
-    if (!hash.get()) {
-        error = GetLastError();
-        return std::wstring();
-    }
-    BYTE digest[32] = {};
-    DWORD size = sizeof digest;
-    if (!CryptHashData(hash.get(), static_cast<const BYTE*>(data), length, 0) ||
-        !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0)) {
-        error = GetLastError();
-        return std::wstring();
-    }
-    return HexDigits(digest, size < sizeof digest ? size : sizeof digest);
+    CryptDigest digest(PROV_RSA_AES, kSha256);
+    digest.Update(data, length);
+    std::wstring hex = digest.FinishHex();
+    error = digest.Error();
+    return hex;
 }
 
 bool AcceptInstaller(const std::wstring& path, HeldInstaller& held)

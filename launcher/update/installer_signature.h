@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "environment/unique_handle.h"
+#include "base/unique_resource.h"
 
 // The pinned SHA-256 certificate fingerprints, given once by the executable before the worker
 // starts (see signer_pins.h for the accepted text). Empty or null: no check. Text that holds no

@@ -6,36 +6,41 @@
 #include <windows.h>
 #include <wininet.h>
 
-struct InternetHandles {
-    HINTERNET m_hSession = nullptr;
-    HINTERNET m_hConnection = nullptr;
-    HINTERNET m_hHttp = nullptr;
+#include "base/unique_resource.h"
 
+class InternetHandles {
+public:
     InternetHandles() = default;
     InternetHandles(const InternetHandles&) = delete;
     InternetHandles& operator=(const InternetHandles&) = delete;
     ~InternetHandles() { Close(); }
 
+    HINTERNET Session() const { return m_hSession.Get(); }
+    HINTERNET Connection() const { return m_hConnection.Get(); }
+    HINTERNET Request() const { return m_hHttp.Get(); }
+    bool IsEmpty() const { return !m_hSession && !m_hConnection && !m_hHttp; }
+
+    // Each takes over the handle given (null: none) and returns it.
+    HINTERNET AdoptSession(HINTERNET session) { m_hSession.Reset(session); return session; }
+    HINTERNET AdoptConnection(HINTERNET connection) { m_hConnection.Reset(connection); return connection; }
+    HINTERNET AdoptRequest(HINTERNET request) { m_hHttp.Reset(request); return request; }
+
     // The request and its connection only; the session stays for the next hop.
     void CloseRequest()
     {
-        CloseOne(m_hHttp);
-        CloseOne(m_hConnection);
+        m_hHttp.Reset();
+        m_hConnection.Reset();
     }
 
     // Children before the session they belong to.
     void Close()
     {
         CloseRequest();
-        CloseOne(m_hSession);
+        m_hSession.Reset();
     }
 
 private:
-    static void CloseOne(HINTERNET& handle)
-    {
-        if (handle) {
-            InternetCloseHandle(handle);
-            handle = nullptr;
-        }
-    }
+    UniqueInternetHandle m_hSession;
+    UniqueInternetHandle m_hConnection;
+    UniqueInternetHandle m_hHttp;
 };

@@ -1,26 +1,16 @@
 // MD5 of a byte stream, computed with the platform's CryptoAPI while the bytes go by.
 #pragma once
 
-#include <windows.h>
-#include <wincrypt.h>
-
-#include <string>
+#include "update/crypt_digest.h"
 
 class Md5Digest {
 public:
-    Md5Digest();
-    ~Md5Digest();
-    Md5Digest(const Md5Digest&) = delete;
-    Md5Digest& operator=(const Md5Digest&) = delete;
-
     // False when the platform offers no MD5; Update and Finish then do nothing.
-    bool IsReady() const { return m_hHash != 0; }
-    void Update(const void* data, DWORD length);
+    bool IsReady() const { return m_digest.IsReady(); }
+    void Update(const void* data, DWORD length) { m_digest.Update(data, length); }
     // 32 lower-case hexadecimal digits, or an empty string when the hash failed.
-    std::wstring Finish();
+    std::wstring Finish() { return m_digest.FinishHex(); }
 
 private:
-    HCRYPTPROV m_hProvider = 0;
-    HCRYPTHASH m_hHash = 0;
-    bool m_failed = false;
+    CryptDigest m_digest{PROV_RSA_FULL, CALG_MD5};
 };

@@ -6,10 +6,11 @@
 #include "environment/locations.h"
 #include "log/log_file.h"
 #include "update/http_text.h"
+#include "update/installer_url.h"
 #include "update/update_reply.h"
 
-#ifndef LAUNCHER_UPDATE_HOST
-#error "LAUNCHER_UPDATE_HOST must name the update service's host"
+#ifndef LAUNCHER_UPDATE_URL
+#error "LAUNCHER_UPDATE_URL must name the update service's origin"
 #endif
 
 namespace {
@@ -17,9 +18,7 @@ namespace {
 #define LAUNCHER_WIDEN2(text) L##text
 #define LAUNCHER_WIDEN(text) LAUNCHER_WIDEN2(text)
 
-constexpr wchar_t kBaseUrl[] =
-    L"http://" LAUNCHER_WIDEN(LAUNCHER_UPDATE_HOST)
-    L"/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability";
+constexpr wchar_t kCheckPath[] = L"/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability";
 constexpr wchar_t kSku[] = L"024-K1187-05";
 
 constexpr DWORD kCheckFailedPauseMs = 3000;
@@ -32,14 +31,31 @@ InternetHandles& GetCheckHandles()
     return handles;
 }
 
+std::wstring& UpdateOrigin()
+{
+    static std::wstring origin = LAUNCHER_WIDEN(LAUNCHER_UPDATE_URL);
+    return origin;
+}
+
 }  // namespace
+
+void SetUpdateOrigin(const wchar_t* origin)
+{
+    UpdateOrigin() = origin;
+}
+
+const std::wstring& GetUpdateOrigin()
+{
+    return UpdateOrigin();
+}
 
 std::wstring FormatCheckUpdateUrl(uint16_t major, uint16_t minor)
 {
     wchar_t url[1024] = {};
-    // Nothing is escaped: the SKU and the numbers need no escaping.
-    wsprintfW(url, L"%s?SKU=%s&Major=%d&Minor=%d", kBaseUrl, kSku, static_cast<int>(major),
-              static_cast<int>(minor));
+    // Nothing is escaped: the origin is checked by the build, and the SKU and the numbers need
+    // no escaping.
+    wsprintfW(url, L"%s%s?SKU=%s&Major=%d&Minor=%d", GetUpdateOrigin().c_str(), kCheckPath, kSku,
+              static_cast<int>(major), static_cast<int>(minor));
     return url;
 }
 
@@ -64,7 +80,8 @@ bool CheckUpdate(UpdateRecord& record, const ShowCheckNotice& show)
         WriteLog(GetLogFile(), L"request check update error");
         return false;
     }
-    WriteLog(GetLogFile(), L"check update answer:\n %s", record.replyText.c_str());
+    // A ServerPath with a password in it is not written to the log.
+    WriteLog(GetLogFile(), L"check update answer:\n %s", HideUserInfo(record.replyText).c_str());
 
     if (!ParseUpdateReply(record)) {
         show(CheckNotice::ReplyInvalid);

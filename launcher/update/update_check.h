@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "update/update_record.h"
 
@@ -16,6 +17,11 @@ void ReadLocalVersion(UpdateRecord& record);
 // True when the service offers a build whose version text differs from the installed one.
 // On false the matching notice has been shown for its fixed time and logged.
 bool CheckUpdate(UpdateRecord& record, const ShowCheckNotice& show);
+
+// The service's origin ("http://host" or "https://host:port"), fixed per executable by the
+// build before the worker starts; the check's path and query follow it.
+void SetUpdateOrigin(const wchar_t* origin);
+const std::wstring& GetUpdateOrigin();
 
 // The request URL for the given installed version.
 std::wstring FormatCheckUpdateUrl(uint16_t major, uint16_t minor);

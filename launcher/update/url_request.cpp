@@ -3,6 +3,7 @@
 #include <string>
 
 #include "log/log_file.h"
+#include "update/installer_url.h"
 
 namespace internet {
 
@@ -66,6 +67,17 @@ bool QueryRedirectTarget(HINTERNET request, const std::wstring& base, std::wstri
     return true;
 }
 
+// Whether the answer on `request` came over TLS. Seen under Wine: after the credential dialog
+// for a proxy's 407 to a CONNECT, the retry went to the proxy as a plain GET, so a proxy could
+// have answered an https:// request itself.
+bool CameOverTls(HINTERNET request)
+{
+    DWORD flags = 0;
+    DWORD size = sizeof flags;
+    return InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
+           (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
 bool SetTimeouts(HINTERNET request, DWORD limitMs)
 {
     // On the request itself, before anything is sent: Wine ignores these options on the
@@ -100,19 +112,21 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
     if (parts.lpszExtraInfo)
         object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-    handles.m_hConnection = InternetConnectW(handles.m_hSession, host.c_str(), parts.nPort,
-                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    if (!handles.m_hConnection) {
+    if (!handles.AdoptConnection(InternetConnectW(handles.Session(), host.c_str(), parts.nPort,
+                                                  nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0))) {
         LogOpenFailure(GetLastError());
         return false;
     }
-    // Redirects are followed here, one by one, so that a loop ends.
+    // Redirects are followed here, one by one, so that a loop ends and HTTPS never leads to
+    // HTTP. No flag that ignores a certificate error (INTERNET_FLAG_IGNORE_CERT_*,
+    // SECURITY_FLAG_IGNORE_*) is ever set: an untrusted, expired, revoked or misnamed
+    // certificate fails the request with its WinINet error, like a failed connection.
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
-    handles.m_hHttp = HttpOpenRequestW(handles.m_hConnection, L"GET", object.c_str(), nullptr,
-                                       nullptr, nullptr, flags, 0);
-    if (!handles.m_hHttp || !SetTimeouts(handles.m_hHttp, limitMs)) {
+    if (!handles.AdoptRequest(HttpOpenRequestW(handles.Connection(), L"GET", object.c_str(),
+                                               nullptr, nullptr, nullptr, flags, 0)) ||
+        !SetTimeouts(handles.Request(), limitMs)) {
         LogOpenFailure(GetLastError());
         return false;
     }
@@ -153,8 +167,8 @@ bool AskForCredentials(HINTERNET request)
 OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
                            const RequestRules& rules)
 {
-    handles.m_hSession = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!handles.m_hSession) {
+    if (!handles.AdoptSession(
+            InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))) {
         WriteLog(GetLogFile(), L"InternetOpen error, code: %d", GetLastError());
         OutputDebugStringW(L"m_hSession错误");
         return OpenOutcome::Failed;
@@ -165,16 +179,25 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
     if (!PrepareRequest(handles, current, rules.silenceLimitMs))
         return OpenOutcome::Failed;
     for (;;) {
-        if (!SendRequest(handles.m_hHttp, rules.silenceLimitMs))
+        if (!SendRequest(handles.Request(), rules.silenceLimitMs))
             return OpenOutcome::Failed;
-        const DWORD status = QueryStatusCode(handles.m_hHttp);
+        const DWORD status = QueryStatusCode(handles.Request());
+        if (status == HTTP_STATUS_OK && IsHttpsUrl(current) && !CameOverTls(handles.Request())) {
+            WriteLog(GetLogFile(), L"TLS error, reply not encrypted");
+            return OpenOutcome::Failed;
+        }
         if (status == HTTP_STATUS_OK)
             return OpenOutcome::Opened;
 
         std::wstring target;
-        if (IsRedirect(status) && QueryRedirectTarget(handles.m_hHttp, current, target)) {
+        if (IsRedirect(status) && QueryRedirectTarget(handles.Request(), current, target)) {
             if (++redirects > kMaxRedirects) {
                 WriteLog(GetLogFile(), L"redirect error, limit: %d", kMaxRedirects);
+                return OpenOutcome::Failed;
+            }
+            // What went out over TLS never continues in clear text.
+            if (IsHttpsUrl(current) && !IsHttpsUrl(target)) {
+                WriteLog(GetLogFile(), L"redirect error, not https");
                 return OpenOutcome::Failed;
             }
             current = target;
@@ -195,7 +218,7 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
             WriteLog(GetLogFile(), L"credential error, prompts: %d", confirmed);
             return OpenOutcome::Cancelled;
         }
-        if (!AskForCredentials(handles.m_hHttp))
+        if (!AskForCredentials(handles.Request()))
             return OpenOutcome::Cancelled;
         // Confirmed: the same request goes out again with what the user typed.
         ++confirmed;

@@ -28,7 +28,7 @@ struct RequestRules {
 };
 
 enum class OpenOutcome {
-    Opened,     // handles.m_hHttp holds a request answered with status 200
+    Opened,     // handles.Request() holds a request answered with status 200
     Failed,     // logged; the caller counts it and pauses
     Cancelled,  // no credentials given: the caller ends at once, without a pause
 };

@@ -26,7 +26,7 @@ protected:
 TEST_F(DownloadFailureDialog, ShowsTheTaiwanTextsInTheLauncherFontCentredOverItsOwner)
 {
     ASSERT_NE(nullptr, Owner());
-    const HFONT launcherFont = GetFontSettings().m_hFont;
+    const HFONT launcherFont = GetFontSettings().m_hFont.Get();
     ASSERT_NE(nullptr, launcherFont);
 
     const INT_PTR result = Show([&](const DialogUser& user, HWND dialog) {

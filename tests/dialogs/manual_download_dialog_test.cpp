@@ -49,7 +49,7 @@ protected:
 
 TEST_F(ManualDownloadDialog, ShowsTheStepsWithTheLinkOnALineOfItsOwn)
 {
-    const HFONT launcherFont = GetFontSettings().m_hFont;
+    const HFONT launcherFont = GetFontSettings().m_hFont.Get();
     ASSERT_NE(nullptr, launcherFont);
     const std::wstring link = L"http://127.0.0.1:8080/files/Setup.exe";
     Offer(L"http://127.0.0.1:8080/files/", L"Setup.exe");

@@ -15,6 +15,7 @@ import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -221,7 +222,8 @@ class Run:
     """One launcher process against `service`, with the splash window's states followed."""
 
     def __init__(self, machine: Machine, service: UpdateService, env: dict | None = None,
-                 watch: bool = True, launcher: Path | None = None) -> None:
+                 watch: bool = True, launcher: Path | None = None,
+                 minimised: bool = False) -> None:
         self.machine = machine
         self.service = service
         self.log_offset = machine.log_size()
@@ -239,7 +241,11 @@ class Run:
                  windows_path(launcher or machine.launcher), "--timeout", "600000"],
                 stdout=self.watch_file, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
             self._wait_watcher_ready(timeout=60)
-        self.process = subprocess.Popen(["wine", str(launcher or machine.launcher)], env=self.env,
+        # `start /min` hands the launcher the show command of a shortcut set to "Minimised";
+        # with /wait its process lasts as long as the launcher's and ends with its code.
+        start = ["start", "/min", "/wait", "/unix"] if minimised else []
+        self.process = subprocess.Popen(["wine", *start, str(launcher or machine.launcher)],
+                                        env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         stdin=subprocess.DEVNULL)
         self.exit_code: int | None = None
@@ -457,17 +463,19 @@ class LoopbackServer:
 
 
 class Nginx(LoopbackServer):
-    """nginx serving `site` with docs/nginx/update-service.conf as it is documented; only the
-    port and folder lines are its own. Any other host name than the documented ones gets 404."""
+    """nginx serving `site` with docs/nginx/update-service.conf as it is documented (with a
+    `tls` certificate and key: update-service-tls.conf); only the site file is its own. Any
+    other host name than the documented ones gets 404 over HTTP."""
 
     name = "nginx"
 
-    def __init__(self, site: Path, folder: Path) -> None:
+    def __init__(self, site: Path, folder: Path, tls: tuple[Path, Path] | None = None) -> None:
         super().__init__(folder)
-        self.site = site
         (folder / "tmp").mkdir(exist_ok=True)
-        (folder / "update-service-site.inc").write_text(
-            f"listen 127.0.0.1:{self.port};\nroot {site};\n")
+        self.serve(site, tls)
+        conf = "update-service-tls.conf" if tls else "update-service.conf"
+        default = "" if tls else \
+            f"    server {{ listen 127.0.0.1:{self.port} default_server; return 404; }}\n"
         temp_paths = "".join(f"    {kind}_temp_path {folder}/tmp/{kind};\n"
                              for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
         (folder / "nginx.conf").write_text(
@@ -475,12 +483,25 @@ class Nginx(LoopbackServer):
             f"error_log {folder}/error.log;\nevents {{ worker_connections 64; }}\n"
             "http {\n"
             "    log_format hosts '$host $request_uri $status $body_bytes_sent';\n"
-            f"    access_log {folder}/access.log hosts;\n{temp_paths}"
-            f"    server {{ listen 127.0.0.1:{self.port} default_server; return 404; }}\n"
-            f"    include {ROOT / 'docs' / 'nginx' / 'update-service.conf'};\n"
+            f"    access_log {folder}/access.log hosts;\n{temp_paths}{default}"
+            f"    include {ROOT / 'docs' / 'nginx' / conf};\n"
             "}\n")
-        for path in (folder, site):
-            path.chmod(0o755)
+        folder.chmod(0o755)
+
+    def serve(self, site: Path, tls: tuple[Path, Path] | None = None, extra: str = "") -> None:
+        """The site file: what to serve, the certificate and key, and `extra` lines for the
+        server block. Takes effect at the next start; the access log starts afresh."""
+        self.site = site
+        (self.folder / "access.log").unlink(missing_ok=True)
+        site.chmod(0o755)
+        lines = [f"root {site};", extra]
+        if tls:
+            lines = [f"listen 127.0.0.1:{self.port} ssl;", f"ssl_certificate {tls[0]};",
+                     f"ssl_certificate_key {tls[1]};"] + lines
+            (self.folder / "update-service-tls-site.inc").write_text("\n".join(lines) + "\n")
+        else:
+            (self.folder / "update-service-site.inc").write_text(
+                "\n".join([f"listen 127.0.0.1:{self.port};"] + lines) + "\n")
 
     def command(self) -> list[str]:
         return ["nginx", "-p", str(self.folder), "-c", str(self.folder / "nginx.conf"),
@@ -493,17 +514,30 @@ class Nginx(LoopbackServer):
 
 
 class Squid(LoopbackServer):
-    """squid as a user's proxy that asks for a user name and password (basic authentication) and
-    forwards everything to `origin_port`, whatever the host: it never resolves or contacts
-    anything else."""
+    """squid as a user's proxy that asks for a user name and password (basic authentication;
+    none when `user` is None) and forwards everything to `origin_port`, whatever the host, CONNECT
+    tunnels included: it never resolves or contacts anything else."""
 
     name = "squid"
 
-    def __init__(self, origin_port: int, folder: Path, user: str, password: str) -> None:
+    def __init__(self, origin_port: int, folder: Path, user: str | None = None,
+                 password: str = "") -> None:
         super().__init__(folder)
-        hashed = subprocess.run(["openssl", "passwd", "-apr1", password], capture_output=True,
-                                text=True, check=True, timeout=30).stdout.strip()
-        (folder / "passwd").write_text(f"{user}:{hashed}\n")
+        access = "http_access allow all"
+        if user is not None:
+            hashed = subprocess.run(["openssl", "passwd", "-apr1", password], capture_output=True,
+                                    text=True, check=True, timeout=30).stdout.strip()
+            (folder / "passwd").write_text(f"{user}:{hashed}\n")
+            access = (f"auth_param basic program /usr/lib/squid/basic_ncsa_auth {folder}/passwd\n"
+                      "auth_param basic realm launcher test proxy\n"
+                      "acl authenticated proxy_auth REQUIRED\n"
+                      "http_access allow authenticated\nhttp_access deny all")
+        # squid 5 cannot tunnel to an origin-server peer: a CONNECT goes direct, to the peer's
+        # port, by rewriting its target.
+        (folder / "tunnel-to-origin").write_text(
+            "#!/bin/sh\nwhile read -r line; do\n"
+            f"  echo 'OK rewrite-url=127.0.0.1:{origin_port}'\ndone\n")
+        (folder / "tunnel-to-origin").chmod(0o755)
         (folder / "hosts").write_text("127.0.0.1 localhost updates.osker.example "
                                       "downloads.osker.example\n")
         (folder / "squid.conf").write_text(f"""\
@@ -521,12 +555,14 @@ hosts_file {folder}/hosts
 dns_nameservers 127.0.0.1
 udp_incoming_address 127.0.0.1
 shutdown_lifetime 0 seconds
-auth_param basic program /usr/lib/squid/basic_ncsa_auth {folder}/passwd
-auth_param basic realm launcher test proxy
-acl authenticated proxy_auth REQUIRED
-http_access allow authenticated
-http_access deny all
+{access}
 cache_peer 127.0.0.1 parent {origin_port} 0 no-query no-digest originserver name=origin
+acl tunnel method CONNECT
+url_rewrite_program {folder}/tunnel-to-origin
+url_rewrite_children 1 startup=1 idle=1
+url_rewrite_access allow tunnel
+url_rewrite_access deny all
+always_direct allow tunnel
 never_direct allow all
 """)
         if os.getuid() == 0:
@@ -543,6 +579,48 @@ never_direct allow all
         """squid's access log: time, elapsed, client, result/status, bytes, method, URL, user."""
         path = self.folder / "access.log"
         return path.read_text().splitlines() if path.exists() else []
+
+
+class TestCa:
+    """A certificate authority made now, and the server certificates it signs: no key is ever
+    kept in the sources. Trusted only where `trust` adds it: the test prefix's Root store."""
+
+    def __init__(self, folder: Path, name: str) -> None:
+        self.folder = folder
+        folder.mkdir(parents=True, exist_ok=True)
+        stem = name.lower().replace(" ", "-")
+        self.certificate, self.key = folder / f"{stem}.pem", folder / f"{stem}.key"
+        self._openssl("req", "-x509", "-subj", f"/CN={name}", "-keyout", str(self.key),
+                      "-out", str(self.certificate), "-addext", "basicConstraints=critical,CA:TRUE",
+                      "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+
+    @staticmethod
+    def _openssl(*args: str) -> None:
+        subprocess.run(["openssl", *args[:1], "-newkey", "rsa:2048", "-sha256", "-days", "30",
+                        "-nodes", *args[1:]], check=True, capture_output=True, timeout=60)
+
+    def issue(self, *names: str) -> tuple[Path, Path]:
+        """A server certificate for `names` and its key, readable by the server's user."""
+        stem = self.folder / f"{self.certificate.stem}-{names[0]}"
+        self._openssl("req", "-x509", "-CA", str(self.certificate), "-CAkey", str(self.key),
+                      "-subj", f"/CN={names[0]}", "-keyout", f"{stem}.key", "-out", f"{stem}.pem",
+                      "-addext", "subjectAltName=" + ",".join(f"DNS:{n}" for n in names),
+                      "-addext", "extendedKeyUsage=serverAuth")
+        for path in (self.folder, Path(f"{stem}.key"), Path(f"{stem}.pem")):
+            path.chmod(0o755 if path.is_dir() else 0o644)
+        return Path(f"{stem}.pem"), Path(f"{stem}.key")
+
+    def trust(self, machine: "Machine") -> None:
+        """Adds the authority to the prefix's LocalMachine Root store, as the registry holds
+        it: a serialized certificate (property 32, flags 1, length) under its SHA-1 in hex."""
+        der = subprocess.run(["openssl", "x509", "-in", str(self.certificate), "-outform", "DER"],
+                             check=True, capture_output=True, timeout=60).stdout
+        key = ("HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
+               + hashlib.sha1(der).hexdigest().upper())
+        blob = struct.pack("<III", 32, 1, len(der)) + der
+        done = machine.wine("reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(),
+                            "/f")
+        assert done.returncode == 0, done.stdout
 
 
 def publish(*args: str) -> subprocess.CompletedProcess:

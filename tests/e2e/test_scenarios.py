@@ -205,6 +205,32 @@ class Interruptions(Scenario):
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(["started 2.6"], [s.split(" pid=")[0] for s in starts])
 
+    def test_a_minimised_splash_ends_the_run_once_the_work_is_done(self) -> None:
+        # A minimised window is never painted, so nothing may wait for a paint to end the run:
+        # minimised while downloading, or started minimised from a shortcut.
+        for started_minimised in (False, True):
+            with self.subTest(started_minimised=started_minimised):
+                self.machine.reset()
+                self.machine.install_app("2.5")
+                self.offer("2.06")
+                self.service.set_download(self.installer, fault=Fault.slow(4096, 50))
+                run = Run(self.machine, self.service, watch=False, minimised=started_minimised)
+                if not started_minimised:
+                    window = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "20000")[0]
+                    deadline = time.monotonic() + 30
+                    while b"download: " not in self.machine.log_bytes_since(run.log_offset):
+                        self.assertLess(time.monotonic(), deadline)
+                        time.sleep(0.1)
+                    self.machine.ui("minimise", "--hwnd", str(window["hwnd"]))
+                self.assertEqual(0, run.wait(120))
+
+                lines = run.log_lines()
+                self.assertEqual(1, lines.count("exit"), lines)
+                self.assertEqual(["exit", ""], lines[-2:])
+                self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
+                starts = self.machine.wait_app_starts(1)
+                self.assertEqual(["started 2.6"], [s.split(" pid=")[0] for s in starts])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -71,6 +71,13 @@ launcher_executable(launcher_pinned "${test_publisher_pin}")
 set_target_properties(launcher_pinned PROPERTIES
   OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/pinned)
 
+# A launcher.exe whose update service is https://updates.osker.example: the HTTPS roads, against
+# nginx with a certificate from a test authority trusted only in that suite's prefix.
+launcher_executable(launcher_https "" "https://updates.osker.example")
+set_target_properties(launcher_https PROPERTIES
+  OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/https)
+add_e2e_suite(https MODULES test_https)
+
 # The slow roads of servers that go quiet (about 6 and 2.5 minutes), beside the others.
 add_e2e_suite(silent_servers MODULES test_silent_servers TIMEOUT 660)
 add_e2e_suite(slow_download MODULES test_slow_download TIMEOUT 360)

@@ -215,6 +215,12 @@ int Close(const std::map<std::wstring, std::wstring>& options)
     return PostMessageW(HwndOption(options), WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
 }
 
+int Minimise(const std::map<std::wstring, std::wstring>& options)
+{
+    // Asynchronous, as a click on the minimise box: the window's own thread minimises it.
+    return ShowWindowAsync(HwndOption(options), SW_MINIMIZE) ? 0 : 1;
+}
+
 int Clipboard()
 {
     for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt)
@@ -479,6 +485,7 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"key") return Key(options);
     if (command == L"type") return Type(options);
     if (command == L"close") return Close(options);
+    if (command == L"minimise") return Minimise(options);
     if (command == L"clipboard") return Clipboard();
     if (command == L"watch") return Watch(options);
     if (command == L"stats") return Stats(options);

@@ -1,7 +1,8 @@
 add_launcher_test(locations_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/locations_test.cpp)
 add_dependencies(locations_tests stand_in_fixtures)
 
-add_launcher_test(processes_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/processes_test.cpp)
+add_launcher_test(processes_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/processes_test.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/tick_count_test.cpp)
 add_dependencies(processes_tests stand_in_fixtures)
 
 add_launcher_test(directory_removal_tests

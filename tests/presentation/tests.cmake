@@ -13,3 +13,4 @@ add_custom_target(launcher_res ALL DEPENDS ${LAUNCHER_RES_FILE})
 add_test(NAME check_resources
   COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/check-resources ${LAUNCHER_RES_FILE})
 set_tests_properties(check_resources PROPERTIES TIMEOUT 60)
+add_launcher_test(launcher_font_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/launcher_font_test.cpp)

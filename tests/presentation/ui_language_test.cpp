@@ -68,7 +68,7 @@ TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
     FontSettings& settings = GetFontSettings();
     EXPECT_EQ(L"Arial Unicode MS", settings.m_strFaceName);
     EXPECT_EQ(4, settings.m_nHeightAddend);
-    EXPECT_EQ(nullptr, settings.m_hFont);
+    EXPECT_EQ(nullptr, settings.m_hFont.Get());
 
     const size_t offset = ReadFileBytes(OwnLogPath()).size();
     OnFreshThread([] { ApplyUiLanguage(true); });
@@ -79,10 +79,10 @@ TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
     EXPECT_EQ(0u, lines[1].rfind("Language set through the thread ", 0)) << lines[1];
     EXPECT_EQ("System language: Chinese(Taiwan)", lines[2]);
 
-    ASSERT_NE(nullptr, settings.m_hFont);
+    ASSERT_NE(nullptr, settings.m_hFont.Get());
     EXPECT_EQ(L"宋体", settings.m_strFaceName);
     LOGFONTW asked = {};
-    ASSERT_EQ(static_cast<int>(sizeof asked), GetObjectW(settings.m_hFont, sizeof asked, &asked));
+    ASSERT_EQ(static_cast<int>(sizeof asked), GetObjectW(settings.m_hFont.Get(), sizeof asked, &asked));
     EXPECT_EQ(14, asked.lfHeight);
     EXPECT_STREQ(L"宋体", asked.lfFaceName);
     EXPECT_EQ(FW_NORMAL, asked.lfWeight);
@@ -91,7 +91,7 @@ TEST(LauncherFont, WindowThreadSetUpChoosesSimSunAt14AndLogsTheLanguage)
 
     // A positive height asks for the cell height: the realised font is 14 pixels high.
     HDC screen = GetDC(nullptr);
-    HGDIOBJ kept = SelectObject(screen, settings.m_hFont);
+    HGDIOBJ kept = SelectObject(screen, settings.m_hFont.Get());
     TEXTMETRICW metrics = {};
     GetTextMetricsW(screen, &metrics);
     SelectObject(screen, kept);

@@ -53,8 +53,16 @@ class Publish(unittest.TestCase):
                 self.assertIn(reply, done.stdout)
         # The installer's own name by default; publishing the same file again is harmless.
         for _ in range(2):
-            self.assertEqual(0, self.publish(server_path="https://cdn.example:8443/a/b/").returncode)
+            done = self.publish(server_path="https://cdn.example:8443/a/b/",
+                                update_url="https://updates.osker.example")
+            self.assertEqual((0, ""), (done.returncode, done.stderr))
         self.assertEqual(data, (self.out / "a" / "b" / "Setup.exe").read_bytes())
+        # Launchers that check over HTTPS would refuse a plain-HTTP download: said, not refused.
+        done = self.publish(update_url="https://updates.osker.example", force=True)
+        self.assertEqual(0, done.returncode)
+        self.assertIn("publish: warning: launchers that check https://updates.osker.example over "
+                      "HTTPS refuse to download from http://downloads.osker.example/osker/",
+                      done.stderr)
 
     def test_broken_releases_are_refused_and_nothing_is_written(self) -> None:
         (self.dir / "empty.exe").write_bytes(b"")
@@ -73,6 +81,7 @@ class Publish(unittest.TestCase):
             ({"server_path": "ftp://downloads.osker.example/osker/"}, "is not an http"),
             ({"server_path": "downloads.osker.example/osker/"}, "is not an http"),
             ({"server_path": "http:///osker/"}, "is not an http"),
+            ({"server_path": "https://user:pw@downloads.osker.example/osker/"}, "user name"),
             ({"server_path": "http://downloads.osker.example/osker"}, "must end with '/'"),
             ({"server_path": "http://downloads.osker.example/?dir=osker/"}, "must end with '/'"),
             ({"server_path": "http://downloads.osker.example/os ker/"}, "would need escaping"),

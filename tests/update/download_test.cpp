@@ -66,8 +66,7 @@ Downloaded Download(const std::string& pathQuery, int64_t expectedSize,
         result.elapsedMs = result.returnedAt - started;
         result.log = tail.NewLines();
         result.changes = recorder.Changes();
-        EXPECT_EQ(nullptr, handles.m_hSession);
-        EXPECT_EQ(nullptr, handles.m_hHttp);
+        EXPECT_TRUE(handles.IsEmpty());
     }
     result.bytes = ReadFileBytes(destination);
     return result;

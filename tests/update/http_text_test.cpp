@@ -31,8 +31,7 @@ Fetched Fetch(const std::wstring& url)
     result.ok = HttpGetText(handles, url.c_str(), result.text);
     result.returnedAt = NowMs();
     result.log = tail.NewLines();
-    EXPECT_EQ(nullptr, handles.m_hSession);
-    EXPECT_EQ(nullptr, handles.m_hHttp);
+    EXPECT_TRUE(handles.IsEmpty());
     return result;
 }
 
@@ -205,10 +204,10 @@ TEST(OpenUrlRequest, SilenceEndsTheWaitButASteadyTrickleDoesNot)
         while (c.opens) {
             DWORD size = internet::kReadRequestSize;
             if (c.waitFirst &&
-                (outcome = internet::WaitForData(handles.m_hHttp, size, kLimitMs)) !=
+                (outcome = internet::WaitForData(handles.Request(), size, kLimitMs)) !=
                     internet::ReadOutcome::Data)
                 break;
-            outcome = internet::ReadChunk(handles.m_hHttp, buffer.get(), size, read, kLimitMs);
+            outcome = internet::ReadChunk(handles.Request(), buffer.get(), size, read, kLimitMs);
             if (outcome != internet::ReadOutcome::Data)
                 break;
         }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "shell/tick_count.h"
+#include "environment/tick_count.h"
 
 TEST(TickCount, ExtendsThe32BitCountAcrossItsWraps)
 {

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "environment/system_functions.h"
-#include "shell/tick_count.h"
+#include "environment/tick_count.h"
 
 namespace {
 
