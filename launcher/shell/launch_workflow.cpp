@@ -101,6 +101,9 @@ void RunWorkflow()
     WriteLog(GetLogFile(), L"version: %s", kLauncherVersion);
     WriteLog(GetLogFile(), L"start to check update");
     SetLauncherStatus(StateDetecting);
+    // Before the installed version is read: a launcher ended during an install may have left
+    // the application set aside.
+    RecoverInstall();
 
     UpdateRecord& record = GetUpdateRecord();
     ReadLocalVersion(record);

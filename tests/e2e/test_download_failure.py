@@ -7,7 +7,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import Fault, LauncherCase, Run, preamble
+from harness import BACKUP_REMOVED, SET_ASIDE, Fault, LauncherCase, Run, preamble
 
 FAILURE_TITLE = "無法下載"
 MANUAL_TITLE = "請按照以下步驟操作"
@@ -145,10 +145,10 @@ class DownloadFailure(LauncherCase):
             self.download_line(), resume, cut, "download error",
             self.download_line(), resume,
             "check whether application is running",
-            "delete application dir"], rest[:17])
-        self.assertTrue(rest[17].startswith("run setup: C:\\users\\"), rest[17])
-        self.assertTrue(rest[18].startswith("Wait Application run: retrun code : "), rest[18])
-        self.assertEqual(["exit", ""], rest[19:])
+            "delete application dir", SET_ASIDE], rest[:18])
+        self.assertTrue(rest[18].startswith("run setup: C:\\users\\"), rest[18])
+        self.assertTrue(rest[19].startswith("Wait Application run: retrun code : "), rest[19])
+        self.assertEqual([BACKUP_REMOVED, "exit", ""], rest[20:])
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(1, len(starts), starts)

@@ -11,7 +11,8 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import LauncherCase, MemoryPoll, Run, check_url, md5_hex, windows_path
+from harness import (APP_EXE, LauncherCase, MemoryPoll, Run, check_url, md5_hex,
+                     windows_path)
 from update_service import Fault, build_check_reply
 
 
@@ -96,6 +97,7 @@ class FaultRun(LauncherCase):
             (outside / "sub").mkdir()
             (outside / "sub" / "deep.txt").write_text("also")
             kept = self.machine.app_dir / "settings.ini"
+            backup = self.machine.app_dir.parent / "Osker Map Updater backup"
             kept.write_text("read-only")
             os.chmod(kept, 0o444)
             (self.machine.app_dir / "maps").mkdir()
@@ -107,14 +109,15 @@ class FaultRun(LauncherCase):
 
             self.assertEqual("must survive", (outside / "precious.txt").read_text())
             self.assertEqual("also", (outside / "sub" / "deep.txt").read_text())
-            self.assertTrue(kept.exists())
-            self.assertFalse((self.machine.app_dir / "maps").exists())
+            # Set aside with the old build; what the backup's removal cannot delete stays there.
+            self.assertEqual("read-only", (backup / "settings.ini").read_text())
+            self.assertEqual([APP_EXE], self.machine.folders()[0])
             self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
             self.assertEqual(1, len(self.machine.wait_app_starts(1)))
         finally:
-            link = self.machine.app_dir / "outside-link"
-            if link.is_symlink():
-                link.unlink()
+            for link in (self.machine.app_dir / "outside-link", backup / "outside-link"):
+                if link.is_symlink():
+                    link.unlink()
             shutil.rmtree(outside, ignore_errors=True)
 
     def test_log_locked_exclusively_changes_nothing_but_the_log(self) -> None:
