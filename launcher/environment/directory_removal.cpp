@@ -37,7 +37,9 @@ UniqueHandle OpenEntry(const std::wstring& path)
                                     nullptr));
 }
 
-// Where the system says the entry really is; empty when that cannot be found out.
+// Where the system says the entry really is; empty when that cannot be found out. The buffer
+// is sized from the length the call asks for: a link's target may lie deeper than any fixed
+// buffer reaches.
 std::wstring FinalPath(const std::wstring& path)
 {
     const GetFinalPathNameByHandleWFn function = FinalPathFunction();
@@ -46,11 +48,20 @@ std::wstring FinalPath(const std::wstring& path)
     const UniqueHandle entry = OpenEntry(path);
     if (!entry)
         return std::wstring();
-    wchar_t buffer[1024] = {};
-    const DWORD length = function(entry.Get(), buffer, 1024, 0);
-    if (length == 0 || length >= 1024)
-        return std::wstring();
-    return std::wstring(buffer, length);
+    std::wstring buffer(MAX_PATH, L'\0');
+    // A second try with the size asked for; a third only if the path grew meanwhile.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD length = function(entry.Get(), buffer.data(),
+                                      static_cast<DWORD>(buffer.size()), 0);
+        if (length == 0)
+            return std::wstring();
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.assign(length, L'\0');
+    }
+    return std::wstring();
 }
 
 // The tag from the search record, or asked of the file system where the record has none
@@ -81,6 +92,65 @@ void RemoveLink(const std::wstring& path, bool isDirectory)
     DeleteFileW(path.c_str());
 }
 
+std::wstring WithoutTrailingBackslash(const std::wstring& directory)
+{
+    std::wstring base = directory;
+    if (!base.empty() && base.back() == L'\\')
+        base.pop_back();
+    return base;
+}
+
+// Removes what `base` holds, depth first, as far as possible; `base` itself stays.
+void EmptyFolder(const std::wstring& base)
+{
+    // Each entry must resolve to this folder's own final path and its name; Wine shows a Unix
+    // link to a file as a plain file, and only the final path gives it away. Where the system
+    // can tell final paths (Vista and later), an entry whose final path can't be read is left:
+    // it might be such a link.
+    const bool finalPathsKnowable = FinalPathFunction() != nullptr;
+    const std::wstring finalBase = FinalPath(base);
+
+    WIN32_FIND_DATAW found;
+    const UniqueFindHandle search(FindFirstFileW((base + L"\\*.*").c_str(), &found));
+    if (search) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring path = base + L'\\' + name;
+            const DWORD attributes = found.dwFileAttributes;
+            DWORD tag = 0;
+            bool tagKnown = false;
+            bool resolvesElsewhere = false;
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // dwReserved0 holds the tag when the entry is a reparse point.
+                tagKnown = ReadReparseTag(path, found.dwReserved0, tag);
+            }
+            if (finalPathsKnowable) {
+                const std::wstring finalEntry =
+                    finalBase.empty() ? std::wstring() : FinalPath(path);
+                resolvesElsewhere = finalEntry.empty() ||
+                    lstrcmpiW(finalEntry.c_str(), (finalBase + L'\\' + name).c_str()) != 0;
+            }
+            switch (ClassifyEntry(attributes, tag, tagKnown, resolvesElsewhere)) {
+            case EntryTreatment::RemoveLink:
+                RemoveLink(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+                break;
+            case EntryTreatment::EmptyAndRemove:
+                EmptyFolder(path);
+                if (path != ProtectedRoot())
+                    RemoveDirectoryW(path.c_str());
+                break;
+            case EntryTreatment::DeleteFile:
+                DeleteFileW(path.c_str());
+                break;
+            case EntryTreatment::Leave:
+                break;
+            }
+        } while (FindNextFileW(search.Get(), &found));
+    }
+}
+
 }  // namespace
 
 EntryTreatment ClassifyEntry(DWORD attributes, DWORD reparseTag, bool tagKnown,
@@ -104,55 +174,21 @@ void DeleteDirectoryTree(const std::wstring& directory)
         g_rootRecorded = true;
         ProtectedRoot() = directory;
     }
-
-    std::wstring base = directory;
-    if (!base.empty() && base.back() == L'\\')
-        base.pop_back();
+    const std::wstring base = WithoutTrailingBackslash(directory);
     // An empty base would name the root of the current drive.
     if (base.empty())
         return;
-
-    // Each entry must resolve to this folder's own final path and its name; Wine shows a Unix
-    // link to a file as a plain file, and only the final path gives it away.
-    const std::wstring finalBase = FinalPath(base);
-
-    WIN32_FIND_DATAW found;
-    const UniqueFindHandle search(FindFirstFileW((base + L"\\*.*").c_str(), &found));
-    if (search) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring path = base + L'\\' + name;
-            const DWORD attributes = found.dwFileAttributes;
-            DWORD tag = 0;
-            bool tagKnown = false;
-            bool resolvesElsewhere = false;
-            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // dwReserved0 holds the tag when the entry is a reparse point.
-                tagKnown = ReadReparseTag(path, found.dwReserved0, tag);
-            }
-            if (!finalBase.empty()) {
-                const std::wstring finalEntry = FinalPath(path);
-                resolvesElsewhere = !finalEntry.empty() &&
-                    lstrcmpiW(finalEntry.c_str(), (finalBase + L'\\' + name).c_str()) != 0;
-            }
-            switch (ClassifyEntry(attributes, tag, tagKnown, resolvesElsewhere)) {
-            case EntryTreatment::RemoveLink:
-                RemoveLink(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-                break;
-            case EntryTreatment::EmptyAndRemove:
-                DeleteDirectoryTree(path);
-                break;
-            case EntryTreatment::DeleteFile:
-                DeleteFileW(path.c_str());
-                break;
-            case EntryTreatment::Leave:
-                break;
-            }
-        } while (FindNextFileW(search.Get(), &found));
-    }
-
+    EmptyFolder(base);
     if (directory != ProtectedRoot())
         RemoveDirectoryW(directory.c_str());
+}
+
+bool RemoveDirectoryTree(const std::wstring& directory)
+{
+    const std::wstring base = WithoutTrailingBackslash(directory);
+    if (base.empty())
+        return false;
+    EmptyFolder(base);
+    RemoveDirectoryW(base.c_str());
+    return GetFileAttributesW(base.c_str()) == INVALID_FILE_ATTRIBUTES;
 }

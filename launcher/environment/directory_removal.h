@@ -1,4 +1,4 @@
-// Emptying the application directory before an installer runs.
+// Emptying the application directory before an installer runs, and removing a folder tree.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,10 @@
 // outside the tree is touched. An empty path (or a lone backslash) is refused.
 void DeleteDirectoryTree(const std::wstring& directory);
 
+// Empties `directory` in the same way and then removes it, whatever directory the first call
+// above protects. True when it is gone afterwards (or was never there).
+bool RemoveDirectoryTree(const std::wstring& directory);
+
 // What the removal does with one entry of the tree.
 enum class EntryTreatment {
     DeleteFile,       // an ordinary file
@@ -21,6 +25,7 @@ enum class EntryTreatment {
 };
 
 // `attributes` as listed; `reparseTag` the entry's reparse tag when `tagKnown`;
-// `resolvesElsewhere` whether opening it leads somewhere other than its own place.
+// `resolvesElsewhere` whether opening it leads somewhere other than its own place, or where it
+// leads can't be read on a system that can tell.
 EntryTreatment ClassifyEntry(DWORD attributes, DWORD reparseTag, bool tagKnown,
                              bool resolvesElsewhere);

@@ -51,6 +51,17 @@ const std::wstring& GetApplicationDirectory()
     return directory;
 }
 
+const std::wstring& GetApplicationBackupDirectory()
+{
+    static std::wstring directory;
+    if (directory.empty()) {
+        directory = GetApplicationDirectory();
+        directory.pop_back();
+        directory += L" backup";
+    }
+    return directory;
+}
+
 const std::wstring& GetApplicationPath()
 {
     static std::wstring path;

@@ -8,6 +8,10 @@
 const std::wstring& GetProgramFilesDirectory();
 // <Program Files>\Osker\Osker Map Updater\ ; creates missing folder levels.
 const std::wstring& GetApplicationDirectory();
+// <Program Files>\Osker\Osker Map Updater backup, without a trailing backslash: where the
+// install step sets the installed application aside while an installer runs. Beside the
+// application folder, so that moving it there is one rename on the same volume.
+const std::wstring& GetApplicationBackupDirectory();
 // The application executable; logs "Tavrel Updater path: ..." when first computed.
 const std::wstring& GetApplicationPath();
 // <Temp>\Osker\Osker Map Updater\ ; creates missing folder levels. Empty when the temporary

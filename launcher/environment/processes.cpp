@@ -28,18 +28,28 @@ DWORD FindProcessByName(const std::wstring& exeName)
     const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         return 0;
+    DWORD ownSession = 0;
+    const bool ownKnown = ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) != FALSE;
     PROCESSENTRY32W entry;
     ZeroMemory(&entry, sizeof entry);
     entry.dwSize = sizeof entry;
-    DWORD found = 0;
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
          more = Process32NextW(snapshot.Get(), &entry)) {
-        if (exeName == entry.szExeFile) {
-            found = entry.th32ProcessID;
-            break;
-        }
+        if (exeName != entry.szExeFile)
+            continue;
+        DWORD session = 0;
+        const bool known = ProcessIdToSessionId(entry.th32ProcessID, &session) != FALSE;
+        if (IsInOwnSession(known, session, ownKnown, ownSession))
+            return entry.th32ProcessID;
     }
-    return found;
+    return 0;
+}
+
+bool IsInOwnSession(bool known, DWORD session, bool ownKnown, DWORD ownSession)
+{
+    if (!ownKnown)
+        return true;
+    return known && session == ownSession;
 }
 
 UINT WinExecCodeFor(DWORD error)
@@ -113,6 +123,15 @@ ProgramStart StartProgram(const std::wstring& path, bool watch)
             // Refused where the launcher already runs in a job and jobs do not nest (before
             // Windows 8); the installer's own process is then what is watched.
             UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+            if (job) {
+                // The installer starts the application in this job too; one that manages jobs
+                // of its own (browser engines do) needs its children let out, since before
+                // Windows 8 a process in a job can't be put into another.
+                JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+                limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+                SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                        sizeof limits);
+            }
             if (job && AssignProcessToJobObject(job.Get(), info.hProcess))
                 started.job = std::move(job);
             ResumeThread(thread.Get());
@@ -145,6 +164,11 @@ UINT RunProgram(const std::wstring& path)
     return StartProgram(path, false).code;
 }
 
+bool IsStartedProcessRunning(const ProgramStart& program)
+{
+    return program.process && WaitForSingleObject(program.process.Get(), 0) == WAIT_TIMEOUT;
+}
+
 bool IsProgramRunning(const ProgramStart& program)
 {
     if (program.job) {
@@ -153,7 +177,5 @@ bool IsProgramRunning(const ProgramStart& program)
                                       &accounting, sizeof accounting, nullptr))
             return accounting.ActiveProcesses > 0;
     }
-    if (program.process)
-        return WaitForSingleObject(program.process.Get(), 0) == WAIT_TIMEOUT;
-    return false;
+    return IsStartedProcessRunning(program);
 }

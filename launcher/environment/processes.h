@@ -7,9 +7,16 @@
 
 #include "base/unique_resource.h"
 
-// Identifier of the first process, in snapshot order, whose executable name equals `exeName`
-// exactly (case-sensitive, no path); 0 when none runs.
+// Identifier of the first process of the launcher's own session, in snapshot order, whose
+// executable name equals `exeName` exactly (case-sensitive, no path); 0 when none runs. Another
+// user's copy, in another session, is none of this user's business.
 DWORD FindProcessByName(const std::wstring& exeName);
+
+// Whether a process counts as the launcher's session's: `known` whether its session could be
+// read, `ownKnown` the same for the launcher's own. A process whose session can't be read is
+// taken as another's (on XP that is another user's process); without its own session the
+// launcher counts every process, as it can tell none apart.
+bool IsInOwnSession(bool known, DWORD session, bool ownKnown, DWORD ownSession);
 
 // The number WinExec gives for a start that failed with `error`: the error itself below 32
 // (0 is WinExec's "out of resources"), 5 (access denied) when the user declined the consent
@@ -35,7 +42,8 @@ StartDecision DecideAfterShellExecute(bool executed, DWORD error, bool hasProces
 struct ProgramStart {
     UINT code = 0;          // WinExec style: 33 started, 31 or less not
     UniqueHandle process;   // the started process, when the system gave a handle
-    UniqueHandle job;       // a job holding it and every process it starts, when one could be made
+    UniqueHandle job;       // a job holding it and every process it starts, when one could be made;
+                            // closing it ends nothing
 };
 
 // Starts the program shown, from its quoted wide path, without arguments. When the system
@@ -46,6 +54,9 @@ ProgramStart StartProgram(const std::wstring& path, bool watch);
 
 // StartProgram without watching; returns the WinExec-style code.
 UINT RunProgram(const std::wstring& path);
+
+// Whether the started program's own process still runs; false without its handle.
+bool IsStartedProcessRunning(const ProgramStart& program);
 
 // Whether the watched program, or any program it started, still runs. Without a job it asks
 // the program's own process; without either, nothing is known to run.

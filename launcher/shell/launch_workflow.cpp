@@ -12,6 +12,7 @@
 #include "shell/install_step.h"
 #include "shell/launcher_status.h"
 #include "update/download.h"
+#include "update/download_resume.h"
 #include "update/installer_signature.h"
 #include "update/installer_url.h"
 #include "update/update_check.h"
@@ -50,16 +51,29 @@ void ShowDownloadProgress(int32_t percentage)
 
 enum class DownloadDecision { Installed, EndRun };
 
-// Downloads until it succeeds or the user stops retrying. An installer whose origin cannot be
-// shown fails like a broken download; one that passes stays in `installer`, locked against
-// changes, for the install step.
+// Downloads until it succeeds or the user stops retrying. A transfer that ends early goes on
+// from its part at once while each attempt brings new bytes; only then does the user see the
+// dialog. An installer whose origin cannot be shown fails like a broken download; one that
+// passes stays in `installer`, locked against changes, for the install step.
 DownloadDecision DownloadWithRetry(HeldInstaller& installer)
 {
     const LauncherContext& context = GetLauncherContext();
+    DownloadReport report;
     for (;;) {
-        SetLauncherStatus(StateDownloading);
-        if (DownloadInstaller() && AcceptInstaller(GetSetupPath(), installer))
-            return DownloadDecision::Installed;
+        // Retry goes on from the part: the percentage does not fall back to 0.
+        SetLauncherStatus(StateDownloading, report.percentageAfter);
+        for (int resumes = 0;; ++resumes) {
+            report = DownloadReport();
+            if (DownloadInstaller(&report)) {
+                if (AcceptInstaller(GetSetupPath(), installer))
+                    return DownloadDecision::Installed;
+                break;
+            }
+            if (!ResumeAtOnce(report.partBefore, report.partAfter, resumes))
+                break;
+            WriteLog(GetLogFile(), L"download interrupted, resume: %d of %d", resumes + 1,
+                     kMaxResumesInARow);
+        }
         WriteLog(GetLogFile(), L"download error");
 
         CDownloadInvDlg failure;
@@ -88,6 +102,9 @@ void RunWorkflow()
     WriteLog(GetLogFile(), L"version: %s", kLauncherVersion);
     WriteLog(GetLogFile(), L"start to check update");
     SetLauncherStatus(StateDetecting);
+    // Before the installed version is read: a launcher ended during an install may have left
+    // the application set aside.
+    RecoverInstall();
 
     UpdateRecord& record = GetUpdateRecord();
     ReadLocalVersion(record);
@@ -104,7 +121,7 @@ void RunWorkflow()
 
 }  // namespace
 
-bool DownloadInstaller()
+bool DownloadInstaller(DownloadReport* report)
 {
     const UpdateInfo info = GetUpdateRecord().info;
     const std::wstring url = info.ServerPath + info.FileName;
@@ -126,7 +143,7 @@ bool DownloadInstaller()
         return false;
     }
     return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize,
-                        ShowDownloadProgress, info.MD5);
+                        ShowDownloadProgress, info.MD5, report);
 }
 
 DWORD WINAPI LauncherWorker(LPVOID)

@@ -7,16 +7,30 @@
 
 #include "update/internet_handles.h"
 
-// Receives each new whole percentage, rising, at most once per value.
+// Receives each new whole percentage of the whole file, rising, at most once per value; a
+// resumed attempt begins with the part's percentage, and one whose resume the server refused
+// goes back to 0.
 using DownloadProgress = std::function<void(int32_t percentage)>;
 
-// One attempt; no byte for 60 s fails it. True only when the server announced exactly `expectedSize` bytes, the written
-// file measures exactly that, and (when `expectedMd5` is 32 hexadecimal digits) its MD5 equals
-// it. On false the destination may hold an empty or partial file.
+// How far one attempt got: the bytes of the part it went on from (0 when it started afresh) and
+// those it left for the next attempt to resume (0 when nothing is worth resuming).
+struct DownloadReport {
+    int64_t partBefore = 0;
+    int64_t partAfter = 0;
+    int32_t percentageAfter = 0;  // the whole percentage partAfter stands for
+};
+
+// One attempt; no byte for 60 s fails it. The bytes go to a part beside the destination
+// ("<destination>.part", with its resume record "<destination>.resume"), which goes on from
+// where an earlier attempt for the same offer stopped. True only when the server announced
+// exactly `expectedSize` bytes for the whole file, the part measures exactly that, (when
+// `expectedMd5` is 32 hexadecimal digits) its MD5 equals it, and it then replaced the
+// destination. On false the destination is as it was.
 bool DownloadFile(InternetHandles& handles, const std::wstring& url,
                   const std::wstring& destination, int64_t expectedSize,
                   const DownloadProgress& onProgress,
-                  const std::wstring& expectedMd5 = std::wstring());
+                  const std::wstring& expectedMd5 = std::wstring(),
+                  DownloadReport* report = nullptr);
 
 // Whole percentage of `total` out of `expected`, computed as unsigned 64-bit; -1 when there is
 // no percentage to show (an expected size of 0).

@@ -89,7 +89,8 @@ bool SetTimeouts(HINTERNET request, DWORD limitMs)
 }
 
 // Connection and request handles for `url` in `handles`, nothing sent yet.
-bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD limitMs)
+bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD limitMs,
+                    const wchar_t* headers)
 {
     URL_COMPONENTSW parts = {};
     parts.dwStructSize = sizeof parts;
@@ -126,7 +127,10 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
         flags |= INTERNET_FLAG_SECURE;
     if (!handles.AdoptRequest(HttpOpenRequestW(handles.Connection(), L"GET", object.c_str(),
                                                nullptr, nullptr, nullptr, flags, 0)) ||
-        !SetTimeouts(handles.Request(), limitMs)) {
+        !SetTimeouts(handles.Request(), limitMs) ||
+        // Each hop has a new request, so adding is enough (REPLACE would take one header only).
+        (headers && !HttpAddRequestHeadersW(handles.Request(), headers, static_cast<DWORD>(-1),
+                                            HTTP_ADDREQ_FLAG_ADD))) {
         LogOpenFailure(GetLastError());
         return false;
     }
@@ -176,17 +180,19 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
     std::wstring current = url;
     int redirects = 0;
     int confirmed = 0;
-    if (!PrepareRequest(handles, current, rules.silenceLimitMs))
+    if (!PrepareRequest(handles, current, rules.silenceLimitMs, rules.headers))
         return OpenOutcome::Failed;
     for (;;) {
         if (!SendRequest(handles.Request(), rules.silenceLimitMs))
             return OpenOutcome::Failed;
         const DWORD status = QueryStatusCode(handles.Request());
-        if (status == HTTP_STATUS_OK && IsHttpsUrl(current) && !CameOverTls(handles.Request())) {
+        const bool answered = status == HTTP_STATUS_OK ||
+                              (status == HTTP_STATUS_PARTIAL_CONTENT && rules.acceptPartial);
+        if (answered && IsHttpsUrl(current) && !CameOverTls(handles.Request())) {
             WriteLog(GetLogFile(), L"TLS error, reply not encrypted");
             return OpenOutcome::Failed;
         }
-        if (status == HTTP_STATUS_OK)
+        if (answered)
             return OpenOutcome::Opened;
 
         std::wstring target;
@@ -202,7 +208,7 @@ OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
             }
             current = target;
             handles.CloseRequest();
-            if (!PrepareRequest(handles, current, rules.silenceLimitMs))
+            if (!PrepareRequest(handles, current, rules.silenceLimitMs, rules.headers))
                 return OpenOutcome::Failed;
             continue;
         }
@@ -248,6 +254,16 @@ ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitM
     available = 0;
     LogReadFailure(error, GetTickCount() - started, silenceLimitMs);
     return ReadOutcome::Failed;
+}
+
+std::wstring QueryHeader(HINTERNET request, DWORD infoLevel)
+{
+    wchar_t text[256] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    DWORD index = 0;
+    if (!request || !HttpQueryInfoW(request, infoLevel, text, &size, &index))
+        return std::wstring();
+    return text;
 }
 
 void QueryContentLength(HINTERNET request, wchar_t (&text)[100])

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "update/internet_handles.h"
 
@@ -25,10 +26,14 @@ struct RequestRules {
     // The text request logs a 401/407 status before the credential dialog; the download
     // does not.
     bool logCredentialStatus;
+    // Extra request headers, each line ending in CRLF, sent on every hop; null for none.
+    const wchar_t* headers = nullptr;
+    // A 206 reply counts as opened too (the caller asked for a range and judges the reply).
+    bool acceptPartial = false;
 };
 
 enum class OpenOutcome {
-    Opened,     // handles.Request() holds a request answered with status 200
+    Opened,     // handles.Request() holds a request answered with status 200 (or 206, see above)
     Failed,     // logged; the caller counts it and pauses
     Cancelled,  // no credentials given: the caller ends at once, without a pause
 };
@@ -51,6 +56,10 @@ ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitM
 
 // The Content-Length header as text, empty when there is none.
 void QueryContentLength(HINTERNET request, wchar_t (&text)[100]);
+
+// A reply header as text (e.g. HTTP_QUERY_ETAG, HTTP_QUERY_STATUS_CODE), empty when there is
+// none or no reply.
+std::wstring QueryHeader(HINTERNET request, DWORD infoLevel);
 
 // Writes the line for a wait that reached its limit.
 void LogTimeout(DWORD limitMs);

@@ -34,6 +34,11 @@ from update_service import Fault, UpdateService, unreachable_port  # noqa: E402 
 from file_version import file_version  # noqa: E402
 
 APP_EXE = "Osker Map Updater.exe"
+BACKUP = "C:\\Program Files\\Osker\\Osker Map Updater backup"
+# The install step's lines about the installed build set aside, and kept or put back.
+SET_ASIDE = "application dir set aside: " + BACKUP
+BACKUP_REMOVED = "application installed, backup removed: " + BACKUP
+RESTORED = "application dir restored from backup: " + BACKUP
 
 # The Windows version Wine reports in this prefix (HKCU\Software\Wine, value Version, set by
 # scripts/wine-prefix-run) comes as LAUNCHER_WINDOWS_VERSION; unset or empty, it is the
@@ -147,7 +152,8 @@ class Machine:
             elif path.exists():
                 for root, dirs, files in os.walk(path):
                     for name in dirs + files:
-                        os.chmod(os.path.join(root, name), 0o755)
+                        if not os.path.islink(os.path.join(root, name)):
+                            os.chmod(os.path.join(root, name), 0o755)
                 shutil.rmtree(path)
         for path in (self.app_starts_log, self.setup_log):
             path.unlink(missing_ok=True)
@@ -157,6 +163,11 @@ class Machine:
         target = self.app_dir / APP_EXE
         shutil.copyfile(self.fixture(f"app-{version}", APP_EXE), target)
         return target
+
+    def folders(self) -> tuple[list[str], list[str]]:
+        """What the application folder holds, and what stands beside it."""
+        files = sorted(os.listdir(self.app_dir)) if self.app_dir.exists() else []
+        return files, sorted(os.listdir(self.app_dir.parent))
 
     def installed_version(self) -> tuple | None:
         target = self.app_dir / APP_EXE

@@ -7,7 +7,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import Fault, LauncherCase, Run, preamble
+from harness import BACKUP_REMOVED, SET_ASIDE, Fault, LauncherCase, Run, preamble
 
 FAILURE_TITLE = "無法下載"
 MANUAL_TITLE = "請按照以下步驟操作"
@@ -109,7 +109,7 @@ class DownloadFailure(LauncherCase):
         self.assertEqual([], self.machine.wait_app_starts(1, timeout=3))
 
     # -- the roads --------------------------------------------------------------------------
-    def test_retry_downloads_again_from_zero_until_it_succeeds(self) -> None:
+    def test_retry_resumes_from_the_part_until_it_succeeds(self) -> None:
         # A slow reply keeps the checking state on screen long enough to be seen.
         self.service.set_check_reply(LatestVersion="2.06", fault=Fault.slow(64, 100))
         run = self.start(watch=True)
@@ -123,45 +123,44 @@ class DownloadFailure(LauncherCase):
         second = self.failure_dialog()
         self.assertNotEqual(first["hwnd"], second["hwnd"])
 
-        # The next attempt gets halfway before the connection drops.
-        half = len(self.installer) // 2
-        self.service.set_fault("download", Fault(drop_after=half, trickle=(32768, 60)))
+        # The next attempt stops halfway, and so does every resume: one brings no new byte.
+        size, half = len(self.installer), len(self.installer) // 2
+        served = self.service.bytes_served()
+        self.service.set_download(self.installer, fault=Fault(cut_at=half, trickle=(32768, 60)))
         self.click(second, RETRY)
         self.wait_for_log(run, "download error", 3)
         third = self.failure_dialog()
 
-        # Mended service: the last Retry downloads, installs and starts 2.6.
+        # Mended service: the last Retry fetches only the rest, installs and starts 2.6.
         self.service.set_download(self.installer, fault=Fault.slow(32768, 60))
         self.click(third, RETRY)
         self.assertEqual(0, run.wait(120))
 
         rest = self.after_has_update(run.log_lines())
         failing = [self.download_line(), "HTTP_STATUS error, code: 500", "download error"]
+        cut = f"Download size({half}) not equal to server size({size}) "
+        resume = f"download resume: from {half} of {size} bytes"
         self.assertEqual(failing + failing + [
-            self.download_line(),
-            f"Download size({half}) not equal to server size({len(self.installer)}) ",
-            "download error",
-            self.download_line(),
+            self.download_line(), cut, "download interrupted, resume: 1 of 5",
+            self.download_line(), resume, cut, "download error",
+            self.download_line(), resume,
             "check whether application is running",
-            "delete application dir"], rest[:12])
-        self.assertTrue(rest[12].startswith("run setup: C:\\users\\"), rest[12])
-        self.assertTrue(rest[13].startswith("Wait Application run: retrun code : "), rest[13])
-        self.assertEqual(["exit", ""], rest[14:])
+            "delete application dir", SET_ASIDE], rest[:18])
+        self.assertTrue(rest[18].startswith("run setup: C:\\users\\"), rest[18])
+        self.assertTrue(rest[19].startswith("Wait Application run: retrun code : "), rest[19])
+        self.assertEqual([BACKUP_REMOVED, "exit", ""], rest[20:])
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(1, len(starts), starts)
         self.assertTrue(starts[0].startswith("started 2.6"), starts)
+        self.assertEqual(size, self.service.bytes_served() - served)
 
-        # Each attempt starts again at 0 %: the halfway one, then the whole one.
+        # The percentage counts the whole file: after the cut it goes on from half, never 0.
         self.assertEqual([0, 5, 8], run.state_codes(), run.watch_log)
         shown = [s["progress"] for s in run.states() if s["state"] == 5]
-        restarts = [i for i in range(1, len(shown)) if shown[i] == 0]
-        self.assertEqual(1, len(restarts), shown)
-        halfway, whole = shown[:restarts[0]], shown[restarts[0]:]
-        self.assertEqual(0, halfway[0])
-        self.assertTrue(20 <= max(halfway) <= 50, shown)
-        self.assertEqual(sorted(whole), whole)
-        self.assertGreaterEqual(whole[-1], 90, shown)
+        self.assertEqual(sorted(shown), shown)
+        self.assertIn(half * 100 // size, shown)
+        self.assertGreaterEqual(shown[-1], 90, shown)
 
     def test_manual_shows_the_link_copies_it_and_closing_ends_without_starting(self) -> None:
         run = self.start()

@@ -11,7 +11,8 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import LauncherCase, MemoryPoll, Run, check_url, md5_hex, windows_path
+from harness import (APP_EXE, LauncherCase, MemoryPoll, Run, check_url, md5_hex,
+                     windows_path)
 from update_service import Fault, build_check_reply
 
 
@@ -64,7 +65,7 @@ class FaultRun(LauncherCase):
             subprocess.run(["umount", str(mount_point)], capture_output=True)
             shutil.rmtree(mount_point, ignore_errors=True)
 
-    def test_locked_destination_fails_at_once_and_keeps_the_locked_file(self) -> None:
+    def test_locked_destination_fails_the_download_and_keeps_the_locked_file(self) -> None:
         self.machine.download_dir.mkdir(parents=True, exist_ok=True)
         self.machine.setup_path.write_bytes(b"held by another program")
         holder = subprocess.Popen(["wine", str(self.machine.ui_driver), "hold-file", "--path",
@@ -77,10 +78,11 @@ class FaultRun(LauncherCase):
             self.answer_failure_dialog()
             self.assertEqual(0, run.wait(60))
             lines = run.log_lines()
-            self.assertIn("file open fail: C:\\users\\", "\n".join(lines))
-            self.assertIn("download error", lines)
-            # No request was made for the file, and the other program's file is intact.
-            self.assertFalse(any(r["path"] == "/files/Setup.exe" for r in self.service.requests()))
+            # The whole, checked file could not take the other program's place; it is dropped.
+            failure = lines.index("download error")
+            self.assertTrue(lines[failure - 1].startswith(
+                f"file replace fail: {self.setup_path}, code: "), lines)
+            self.assertEqual([], list(self.machine.download_dir.glob("Setup.exe.*")))
         finally:
             holder.kill()
             holder.wait()
@@ -95,6 +97,7 @@ class FaultRun(LauncherCase):
             (outside / "sub").mkdir()
             (outside / "sub" / "deep.txt").write_text("also")
             kept = self.machine.app_dir / "settings.ini"
+            backup = self.machine.app_dir.parent / "Osker Map Updater backup"
             kept.write_text("read-only")
             os.chmod(kept, 0o444)
             (self.machine.app_dir / "maps").mkdir()
@@ -106,14 +109,15 @@ class FaultRun(LauncherCase):
 
             self.assertEqual("must survive", (outside / "precious.txt").read_text())
             self.assertEqual("also", (outside / "sub" / "deep.txt").read_text())
-            self.assertTrue(kept.exists())
-            self.assertFalse((self.machine.app_dir / "maps").exists())
+            # Set aside with the old build; what the backup's removal cannot delete stays there.
+            self.assertEqual("read-only", (backup / "settings.ini").read_text())
+            self.assertEqual([APP_EXE], self.machine.folders()[0])
             self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
             self.assertEqual(1, len(self.machine.wait_app_starts(1)))
         finally:
-            link = self.machine.app_dir / "outside-link"
-            if link.is_symlink():
-                link.unlink()
+            for link in (self.machine.app_dir / "outside-link", backup / "outside-link"):
+                if link.is_symlink():
+                    link.unlink()
             shutil.rmtree(outside, ignore_errors=True)
 
     def test_log_locked_exclusively_changes_nothing_but_the_log(self) -> None:
@@ -222,6 +226,70 @@ class FaultRun(LauncherCase):
         self.assertEqual("redirect error, limit: 10", lines[failure - 1])
         self.assertEqual(11, sum(r["path"] == "/fault/redirect/loop"
                                  for r in self.service.requests()))
+        self.assert_old_application_untouched()
+
+
+    # -- a download cut part-way goes on from its part ---------------------------------------
+    def offer(self, data: bytes, fault: Fault | None = None, md5: str | None = None,
+              **served) -> None:
+        self.service.set_download(data, fault=fault, **served)
+        self.service.set_check_reply(LatestVersion="2.06", MD5=md5 or md5_hex(data))
+
+    def installed_without_dialog(self, data: bytes) -> list[str]:
+        run = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, run.wait(120))
+        self.assertNotIn("download error", run.log_lines())
+        self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
+        self.assertEqual(data, self.machine.setup_path.read_bytes())
+        self.assertEqual([], list(self.machine.download_dir.glob("Setup.exe.*")))
+        return run.log_lines()
+
+    def test_10_mb_cut_at_60_percent_fetches_only_the_rest_without_the_dialog(self) -> None:
+        data = self.installer + bytes(10_000_000 - len(self.installer))
+        self.offer(data, Fault(cut_at=6_000_000, times=1))
+        lines = self.installed_without_dialog(data)
+        self.assertIn("download interrupted, resume: 1 of 5", lines)
+        self.assertIn("download resume: from 6000000 of 10000000 bytes", lines)
+        self.assertEqual(10_000_000, self.service.bytes_served())  # 16 MB when starting again
+
+    def test_server_that_cannot_continue_sends_the_whole_file_again(self) -> None:
+        size = len(self.installer)
+        for served in ({"ranges": False}, {"changing_validator": True}):
+            with self.subTest(**served):
+                self.setUp()
+                self.offer(self.installer, Fault(cut_at=size * 6 // 10, times=1), **served)
+                lines = self.installed_without_dialog(self.installer)
+                self.assertIn("download resume: refused, status: 200", lines)
+                self.assertEqual(size * 6 // 10 + size, self.service.bytes_served())
+
+    def test_launcher_ended_mid_download_resumes_from_its_part_next_time(self) -> None:
+        size, part = len(self.installer), self.machine.download_dir / "Setup.exe.part"
+        self.offer(self.installer, Fault.slow(16384, 100))
+        first = Run(self.machine, self.service, watch=False)
+        end = time.monotonic() + 60
+        while (not part.exists() or part.stat().st_size < size // 2) and time.monotonic() < end:
+            time.sleep(0.1)
+        first.kill()
+        kept = part.stat().st_size
+        self.assertFalse(self.machine.setup_path.exists())
+
+        self.offer(self.installer)
+        self.assertIn(f"download resume: from {kept} of {size} bytes",
+                      self.installed_without_dialog(self.installer))
+        # At most what was in flight when the launcher ended is fetched twice.
+        self.assertLess(self.service.bytes_served(), size + size // 4)
+
+    def test_resumed_file_with_a_wrong_md5_fails_into_the_dialog(self) -> None:
+        self.offer(self.installer, Fault(cut_at=len(self.installer) * 6 // 10, times=1),
+                   md5="0" * 32)
+        run = Run(self.machine, self.service, watch=False)
+        self.answer_failure_dialog()
+        self.assertEqual(0, run.wait(60))
+        lines = run.log_lines()
+        self.assertIn("download interrupted, resume: 1 of 5", lines)
+        self.assertTrue(lines[lines.index("download error") - 1].startswith("Download MD5("))
+        self.assertFalse(self.machine.setup_path.exists())
+        self.assertEqual([], list(self.machine.download_dir.glob("Setup.exe.*")))
         self.assert_old_application_untouched()
 
 

@@ -1,7 +1,8 @@
 """Installers that cannot be right, end to end: the release launcher.exe under Wine never loses
-the installed application to an installer without a size, never waits without end for one that
-does not start or never starts the application, and installs from a temporary folder whose
-name the ANSI code page cannot write."""
+the installed application to an installer without a size, one that is no program, is cancelled,
+fails half way or is cut short with the launcher; never waits without end for one that does not
+start or never starts the application, or leaves a program running; and installs from a
+temporary folder whose name the ANSI code page cannot write."""
 
 from __future__ import annotations
 
@@ -10,7 +11,8 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import LauncherCase, Run, md5_hex
+from harness import (APP_EXE, BACKUP_REMOVED, RESTORED, SET_ASIDE, LauncherCase, Run,
+                     md5_hex)
 
 
 class InstallSafety(LauncherCase):
@@ -45,6 +47,14 @@ class InstallSafety(LauncherCase):
         self.assertIn("has update", lines)
         return lines[lines.index("has update") + 1:]
 
+    def assert_installed(self, version: str, extra: list[str] = ()) -> None:
+        """Only `version` (and `extra`) in the folder, nothing beside it, and that build started."""
+        self.assertEqual((sorted([APP_EXE, *extra]), ["Osker Map Updater"]), self.machine.folders())
+        self.assertEqual(tuple(int(n) for n in version.split(".")) + (0, 0),
+                         self.machine.installed_version())
+        starts = self.machine.wait_app_starts(1)
+        self.assertEqual([f"started {version}"], [s.split(" pid=")[0] for s in starts])
+
     def test_an_installer_without_a_size_is_neither_fetched_nor_run(self) -> None:
         for size in ("0", "", "12 KB"):
             with self.subTest(FileSize=size):
@@ -63,17 +73,30 @@ class InstallSafety(LauncherCase):
 
     def test_an_installer_that_is_no_program_ends_the_run_at_once(self) -> None:
         self.offer(b"This is an error page, not an installer.\r\n" * 100)
+        (self.machine.app_dir / "maps").mkdir()
         run = self.start()
         self.assertEqual(0, run.wait(60))
         self.assertLess(run.elapsed, 20)
         steps = self.after_update_offer(run)[1:]
         self.assertEqual(["check whether application is running", "delete application dir",
-                          "run setup: " + self.setup_path,
+                          SET_ASIDE, "run setup: " + self.setup_path,
                           "CreateProcess error, code: 193",  # ERROR_BAD_EXE_FORMAT
                           "Wait Application run: retrun code : 11",
-                          "setup not started, no wait", "exit", ""], steps)
-        time.sleep(1.0)
-        self.assertEqual([], self.machine.app_starts())
+                          "setup not started, no wait", RESTORED, "exit", ""], steps)
+        self.assert_installed("2.5", ["maps"])
+
+    def test_a_cancelled_or_half_done_installer_gives_the_application_back(self) -> None:
+        self.offer(self.installer)
+        for mode in ("fail", "half"):
+            with self.subTest(mode=mode):
+                self.machine.reset()
+                self.machine.install_app("2.5")
+                run = self.start(env={"STAND_IN_SETUP_MODE": mode})
+                self.assertEqual(0, run.wait(150))
+                steps = self.after_update_offer(run)[1:]
+                self.assertEqual(["setup ended, application not running after 60 s", RESTORED,
+                                  "exit", ""], steps[-4:])
+                self.assert_installed("2.5")
 
     def test_an_installer_that_never_starts_the_application_is_waited_for_60_s(self) -> None:
         self.offer(self.installer)
@@ -83,12 +106,43 @@ class InstallSafety(LauncherCase):
         self.assertLess(run.elapsed, 90)
         steps = self.after_update_offer(run)[1:]
         self.assertEqual(["check whether application is running", "delete application dir",
-                          "run setup: " + self.setup_path,
+                          SET_ASIDE, "run setup: " + self.setup_path,
                           "Wait Application run: retrun code : 33",
-                          "setup ended, application not running after 60 s", "exit", ""], steps)
-        self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
-        starts = self.machine.wait_app_starts(1)
-        self.assertEqual(["started 2.6"], [s.split(" pid=")[0] for s in starts])
+                          "setup ended, application not running after 60 s", BACKUP_REMOVED,
+                          "exit", ""], steps)
+        self.assert_installed("2.6")
+
+    def test_an_installer_leaving_a_program_running_holds_nothing(self) -> None:
+        self.offer(self.installer)
+        run = self.start(env={"STAND_IN_SETUP_MODE": "leave-child"})
+        self.assertEqual(0, run.wait(60))
+        self.assertEqual(BACKUP_REMOVED, self.after_update_offer(run)[-3])
+        self.assert_installed("2.6")
+        # Closing the installer's job ended nothing it left.
+        self.machine.end_stand_in_apps()
+        self.assertTrue(self.wait_setup_log("child told to exit"))
+
+    def wait_setup_log(self, text: str, timeout: float = 60) -> bool:
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if self.machine.setup_log.exists() and text in self.machine.setup_log.read_text():
+                return True
+            time.sleep(0.2)
+        return False
+
+    def test_a_launcher_ended_during_the_install_is_made_good_by_the_next(self) -> None:
+        self.offer(self.installer)
+        run = self.start(env={"STAND_IN_SETUP_MODE": "stall"})
+        self.assertTrue(self.wait_setup_log("wrote part"))
+        run.kill()
+        self.machine.end_stand_in_apps()
+        self.assertEqual((["partial.dat"], ["Osker Map Updater", "Osker Map Updater backup"]),
+                         self.machine.folders())
+        self.service.set_check_reply(LatestVersion="2.05")
+        again = self.start()
+        self.assertEqual(0, again.wait(60))
+        self.assertIn(RESTORED, again.log_lines())
+        self.assert_installed("2.5")
 
     def test_a_temporary_folder_outside_the_ansi_code_page_installs(self) -> None:
         self.offer(self.installer)

@@ -7,7 +7,7 @@ import subprocess
 import time
 import unittest
 
-from harness import APP_EXE, LauncherCase, Run, md5_hex
+from harness import APP_EXE, BACKUP_REMOVED, SET_ASIDE, LauncherCase, Run, md5_hex
 
 CAPTION = "Osker Map Updater正在執行"
 TEXT = "請先關閉 Osker Map Updater"
@@ -93,10 +93,10 @@ class ApplicationRunningDuringInstall(LauncherCase):
 
         lines = self.step_lines()
         self.assertEqual(["check whether application is running", "delete application dir",
-                          "run setup: " + self.setup_path], lines[:3])
-        self.assertRegex(lines[3], r"^Wait Application run: retrun code : \d+$")
-        self.assertGreater(int(lines[3].rsplit(" ", 1)[1]), 31)
-        self.assertEqual(["exit", ""], lines[4:])
+                          SET_ASIDE, "run setup: " + self.setup_path], lines[:4])
+        self.assertRegex(lines[4], r"^Wait Application run: retrun code : \d+$")
+        self.assertGreater(int(lines[4].rsplit(" ", 1)[1]), 31)
+        self.assertEqual([BACKUP_REMOVED, "exit", ""], lines[5:])
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
         starts = self.machine.wait_app_starts(2)
         self.assertEqual(["started 2.5", "started 2.6"], [s.split(" pid=")[0] for s in starts])

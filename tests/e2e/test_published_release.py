@@ -8,7 +8,7 @@ import http.client
 import shutil
 import time
 
-from harness import LauncherCase, Nginx, Run, Squid, publish, server_folder
+from harness import LauncherCase, Nginx, Run, Squid, md5_hex, publish, server_folder
 
 SERVER_PATH = "http://downloads.osker.example/osker/"
 FILE_NAME = "OskerMapUpdaterSetup-2.06.exe"
@@ -127,3 +127,25 @@ class ProxyWithPassword(ServedRelease):
         self.assertEqual([f"http://updates.osker.example{REPLY_PATH}?SKU=024-K1187-05&Major=2&Minor=5",
                           SERVER_PATH + FILE_NAME], granted, squid.requests())
 
+    def test_part_left_by_a_closed_launcher_is_resumed_through_the_proxy(self) -> None:
+        size, start = len(self.installer), len(self.installer) * 6 // 10
+        self.machine.install_app("2.5")
+        # What a launcher closed at 60 % leaves: the part and its record, with nginx's ETag.
+        etag = self.get(SERVER_PATH + FILE_NAME).getheader("ETag")
+        self.machine.download_dir.mkdir(parents=True, exist_ok=True)
+        (self.machine.download_dir / "Setup.exe.part").write_bytes(self.installer[:start])
+        record = ["launcher download record 1", f"url={SERVER_PATH}{FILE_NAME}", f"size={size}",
+                  f"md5={md5_hex(self.installer)}", f"validator={etag}", f"written={start}", ""]
+        (self.machine.download_dir / "Setup.exe.resume").write_bytes(
+            "\n".join(record).encode("utf-16-le"))
+        with Squid(self.nginx.port, self.folder / "squid-resume", self.USER,
+                   self.PASSWORD) as squid:
+            run = Run(self.machine, squid, watch=False)
+            self.fill_credential_dialogs(run)
+            self.assertEqual(0, run.wait(30))
+        self.assertIn(f"download resume: from {start} of {size} bytes", run.log_lines())
+        self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
+        self.assertEqual(self.installer, self.machine.setup_path.read_bytes())
+        # nginx honoured the If-Range behind the proxy and sent only the rest.
+        self.assertIn(f"downloads.osker.example /osker/{FILE_NAME} 206 {size - start}",
+                      self.nginx.requests())

@@ -8,7 +8,8 @@ import unittest
 
 import time
 
-from harness import Fault, LauncherCase, Run, md5_hex, preamble
+from harness import (APP_EXE, BACKUP_REMOVED, SET_ASIDE, Fault, LauncherCase, Run, md5_hex,
+                     preamble)
 from update_service import build_check_reply, unreachable_port
 
 
@@ -39,15 +40,16 @@ class UpdateRoads(Scenario):
         self.assertEqual("has update", after[0])
         self.assertTrue(after[1].startswith("download: http://127.0.0.1:"), after[1])
         self.assertTrue(after[1].endswith("\\Osker\\Osker Map Updater\\Setup.exe"), after[1])
-        self.assertEqual(["check whether application is running", "delete application dir"],
-                         after[2:4])
-        self.assertTrue(after[4].startswith("run setup: C:\\users\\"), after[4])
-        self.assertTrue(after[5].startswith("Wait Application run: retrun code : "), after[5])
-        self.assertGreater(int(after[5].rsplit(" ", 1)[1]), 31)
-        self.assertEqual(["exit", ""], after[6:])
+        self.assertEqual(["check whether application is running", "delete application dir",
+                          SET_ASIDE], after[2:5])
+        self.assertTrue(after[5].startswith("run setup: C:\\users\\"), after[5])
+        self.assertTrue(after[6].startswith("Wait Application run: retrun code : "), after[6])
+        self.assertGreater(int(after[6].rsplit(" ", 1)[1]), 31)
+        self.assertEqual([BACKUP_REMOVED, "exit", ""], after[7:])
         del setup
 
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
+        self.assertEqual(([APP_EXE], ["Osker Map Updater"]), self.machine.folders())
         self.assertEqual(self.installer, self.machine.setup_path.read_bytes())
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(1, len(starts), starts)
@@ -172,8 +174,10 @@ class Interruptions(Scenario):
         lines = run.log_lines()
         self.assertTrue(lines[-1].startswith("download: "), lines[-3:])
         self.assertNotIn("exit", lines)
-        size = self.machine.setup_path.stat().st_size
-        self.assertLess(size, len(self.installer))  # the partial file stays, nothing runs it
+        # The part stays for the next run to resume; no Setup.exe exists to run.
+        part = self.machine.download_dir / "Setup.exe.part"
+        self.assertLess(part.stat().st_size, len(self.installer))
+        self.assertFalse(self.machine.setup_path.exists())
         time.sleep(1.5)
         self.assertEqual([], self.machine.app_starts())
         self.assertFalse(self.machine.setup_log.exists())

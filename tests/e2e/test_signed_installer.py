@@ -11,7 +11,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import HERE, LauncherCase, Run, Signer, md5_hex
+from harness import HERE, SET_ASIDE, LauncherCase, Run, Signer, md5_hex
 
 FAILURE_TITLE = "無法下載"
 PUBLISHER = "/CN=Launcher Test Publisher"
@@ -88,10 +88,10 @@ class SignedInstallers(LauncherCase):
         self.assertEqual(0, run.wait(120))
         after = self.after_download(run)
         self.assertEqual([f"setup signer: {self.publisher.fingerprint()}",
-                          "check whether application is running", "delete application dir"],
-                         after[:3])
-        self.assertTrue(after[3].startswith("run setup: "), after)
-        self.assertEqual(["exit", ""], after[5:])
+                          "check whether application is running", "delete application dir",
+                          SET_ASIDE], after[:4])
+        self.assertTrue(after[4].startswith("run setup: "), after)
+        self.assertEqual(["exit", ""], after[7:])
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(1, len(starts), starts)

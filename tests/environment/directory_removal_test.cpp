@@ -122,6 +122,8 @@ TEST(DeleteDirectoryTree, NeverReachesThroughALinkOutOfItsTree)
     EXPECT_EQ("keep", ReadFileBytes(kFixture + L"\\outside\\inner\\kept.txt"));
     // Known only by its final path, the file link can't be removed without its target: it stays.
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((tree + L"\\B\\file-link").c_str()));
+    // So does one whose final path is longer than any fixed buffer (the wrapper checks its target).
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((tree + L"\\B\\deep-file-link").c_str()));
 }
 
 TEST(DeleteDirectoryTree, RefusesAnEmptyPathAndALoneBackslash)

@@ -200,6 +200,15 @@ TEST(StartProgram, DecidesTheWayTheCodeTheLineAndTheWait)
     EXPECT_EQ(0u, WinExecCodeFor(0));  // WinExec's "out of resources"
 }
 
+TEST(FindProcessByName, CountsOnlyTheLaunchersOwnSession)
+{
+    // Wine runs everything in one session: the other answers are checked on the decision.
+    EXPECT_TRUE(IsInOwnSession(true, 1, true, 1));
+    EXPECT_FALSE(IsInOwnSession(true, 2, true, 1));   // another user's, in session 2
+    EXPECT_FALSE(IsInOwnSession(false, 0, true, 1));  // unreadable: on XP, another user's
+    EXPECT_TRUE(IsInOwnSession(false, 2, false, 1));  // own session unknown: all count
+}
+
 TEST(StartProgram, WatchesTheProgramAndWhatItStartsUntilAllHaveEnded)
 {
     EndProcessesNamed(kApplicationExeName);

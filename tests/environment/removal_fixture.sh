@@ -2,7 +2,7 @@
 # Runs the directory-removal test program (the arguments) under Wine with what it cannot make
 # from inside Wine: Unix symbolic links inside a tree that point to a folder and a file outside
 # it (Wine lists the first as a reparse point, as Windows lists a junction, and the second as a
-# plain file), and a drive R: whose root is
+# plain file), one more to a file deeper than 1,024 characters, and a drive R: whose root is
 # a scratch folder, for the cases that would otherwise name the root of a real drive.
 set -u
 work="$WINEPREFIX/drive_c/removal-fixture"
@@ -21,10 +21,20 @@ printf keep >"$work/outside/inner/kept.txt"
 ln -s "$work/outside" "$work/tree/B/link"
 # A link to a file, which Wine lists as a plain file.
 ln -s "$work/outside/kept.txt" "$work/tree/B/file-link"
+# One whose target's final path is longer than 1,024 characters.
+deep="$work/outside/$(printf 'd%.0s' {1..250})/$(printf 'e%.0s' {1..250})"
+deep="$deep/$(printf 'f%.0s' {1..250})/$(printf 'g%.0s' {1..250})"
+mkdir -p "$deep"
+printf keep >"$deep/kept.txt"
+ln -s "$deep/kept.txt" "$work/tree/B/deep-file-link"
 printf keep >"$work/drive-root/folder/kept.txt"
 ln -s "$work/drive-root" "$drive"
 
 "$(dirname "$0")/../../scripts/wine-run" "$@"
 rc=$?
+if [ ! -f "$deep/kept.txt" ]; then
+  echo "the removal deleted $deep/kept.txt through a link" >&2
+  rc=1
+fi
 clean
 exit $rc

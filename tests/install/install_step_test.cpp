@@ -9,6 +9,7 @@
 
 #include <functional>
 
+#include "environment/application_backup.h"
 #include "environment/locations.h"
 #include "environment/managed_application.h"
 #include "environment/processes.h"
@@ -89,6 +90,7 @@ void PrepareMachine()
 {
     EndApplications();
     RemoveTree(GetApplicationDirectory());
+    RemoveTree(GetApplicationBackupDirectory());
     CreateDirectoryW(GetApplicationDirectory().c_str(), nullptr);
     ASSERT_TRUE(CopyFileTo(BuildPath(L"fixtures\\app-2.5\\Osker Map Updater.exe"), ApplicationFile()));
     ASSERT_TRUE(WriteFileBytes(GetApplicationDirectory() + L"stray.txt", "stray"));
@@ -177,14 +179,18 @@ TEST(InstallUpdate, WithTheApplicationClosedReplacesItThroughTheInstaller)
     ASSERT_TRUE(PumpUntil([&] { return worker.Ended(); }, kStepMs));
 
     const std::vector<std::string> lines = OwnLogLinesSince(offset);
-    ASSERT_EQ(5u, lines.size());
+    const std::string backup = Utf8(GetApplicationBackupDirectory());
+    ASSERT_EQ(7u, lines.size());
     EXPECT_EQ("Get OS version information success", lines[0]);
     EXPECT_EQ("check whether application is running", lines[1]);
     EXPECT_EQ("delete application dir", lines[2]);
-    EXPECT_EQ("run setup: " + Utf8(GetSetupPath()), lines[3]);
+    EXPECT_EQ("application dir set aside: " + backup, lines[3]);
+    EXPECT_EQ("run setup: " + Utf8(GetSetupPath()), lines[4]);
     const std::string waitLine = "Wait Application run: retrun code : ";
-    ASSERT_EQ(waitLine, lines[4].substr(0, waitLine.size()));
-    EXPECT_GT(std::stoi(lines[4].substr(waitLine.size())), 31);
+    ASSERT_EQ(waitLine, lines[5].substr(0, waitLine.size()));
+    EXPECT_GT(std::stoi(lines[5].substr(waitLine.size())), 31);
+    EXPECT_EQ("application installed, backup removed: " + backup, lines[6]);
+    EXPECT_FALSE(FileExists(GetApplicationBackupDirectory()));
 
     EXPECT_NE(0u, FindProcessByName(kApplicationExeName));
     uint16_t major = 0, minor = 0;
@@ -245,4 +251,33 @@ TEST(InstallUpdate, WithTheApplicationRunningAsksAgainOnRetryAndStopsOnCancel)
 
     GetLauncherContext().window = nullptr;
     DestroyWindow(launcherWindow);
+}
+
+TEST(InstallUpdate, DecidesWhatWineCannotShow)
+{
+    constexpr DWORD kMinute = 60000;
+    // A person at the installer's wizard is waited for; what it leaves gets 5 minutes.
+    EXPECT_EQ(WaitEnd::None, DecideWaitEnd(true, true, 0, 0));
+    EXPECT_EQ(WaitEnd::None, DecideWaitEnd(false, true, 5 * kMinute - 1000, 0));
+    EXPECT_EQ(WaitEnd::Leftovers, DecideWaitEnd(false, true, 5 * kMinute, 0));
+    EXPECT_EQ(WaitEnd::None, DecideWaitEnd(false, false, 5 * kMinute, kMinute - 1000));
+    EXPECT_EQ(WaitEnd::Grace, DecideWaitEnd(false, false, kMinute, kMinute));
+
+    EXPECT_EQ(SetAsideRoad::SetAside, DecideAfterSetAside(true, 0, false));
+    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_SHARING_VIOLATION, false));
+    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_ACCESS_DENIED, false));
+    EXPECT_EQ(SetAsideRoad::NothingToMove,
+              DecideAfterSetAside(false, ERROR_FILE_NOT_FOUND, false));
+    // A backup that could not be restored stops the install; a remnant of one does not.
+    EXPECT_EQ(SetAsideRoad::Skip, DecideAfterSetAside(false, ERROR_ALREADY_EXISTS, true));
+    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_ALREADY_EXISTS, false));
+    // A restore that failed leaves the backup, and the next start restores it again.
+    EXPECT_EQ(BackupAction::Restore, DecideForBackup(true, false, true));
+    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(true, true, true));
+    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(true, false, false));  // no partial
+
+    EXPECT_TRUE(IsInstallLockTaken(true, WAIT_OBJECT_0));
+    EXPECT_TRUE(IsInstallLockTaken(true, WAIT_ABANDONED));  // its launcher ended mid-install
+    EXPECT_FALSE(IsInstallLockTaken(true, WAIT_TIMEOUT));   // another launcher installs
+    EXPECT_FALSE(IsInstallLockTaken(false, WAIT_FAILED));   // another user's: access denied
 }

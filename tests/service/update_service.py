@@ -20,6 +20,10 @@ the download path (default ``/files/Setup.exe``) and ``/files/<name>`` from
 ``/_control/...``
     Reconfiguration by a test harness (below).  Never faulted, never recorded.
 
+Installer files carry an ``ETag`` and ``Last-Modified`` and honour ``Range:
+bytes=N-`` and ``If-Range`` unless ``ranges`` is off; ``changing_validator``
+gives every reply new validators.  Body bytes sent are counted per path.
+
 Every other path answers 404.  A service-wide mode ``close`` or ``hang`` makes
 every request except ``/_control/`` hang up at once or go unanswered.
 
@@ -66,6 +70,8 @@ Modifiers, valid on every ``/fault/`` reply:
 ``drop=N``        send N body bytes, then hang up (``reset=1``: with a TCP reset,
                   which may cost the client bytes still in flight)
 ``trickle=B,MS``  send B body bytes every MS milliseconds
+``cut_at=N``      (on installer files) hang up once byte N of the file is sent,
+                  in a whole reply or a range; with ``times`` once or always
 ``fails=K``       the fault applies to the first K requests of this exact URL
                   only; later ones get the same body with status 200 and no
                   modifiers.  Counted per path+query until ``/_control/reset``;
@@ -105,7 +111,8 @@ Python API
 ``start()``, ``stop()`` (also a context manager), ``port``, ``base_url``,
 ``set_check_reply(body=None, *, omit=(), order=(), before="", after="",
 fault=None, **fields)``, ``set_download(data=None, *, file=None,
-path="/files/Setup.exe", fault=None)``, ``set_fault(target, fault)``,
+path="/files/Setup.exe", fault=None, ranges=True, changing_validator=False)``,
+``bytes_served(path="/files/Setup.exe")``, ``set_fault(target, fault)``,
 ``set_mode(mode)``, ``configure(dict)``, ``requests()``, ``clear_requests()``,
 ``reset()``; module functions ``build_check_reply(...)`` and
 ``unreachable_port()``.
@@ -225,6 +232,7 @@ class Fault:
     length: int | str | None = None     # Content-Length sent: int, "omit", or None = true size
     length_offset: int = 0              # added to the true size: "wrong by N"
     drop_after: int | None = None       # body bytes sent before hanging up
+    cut_at: int | None = None           # installer files: hang up once this file offset is sent
     trickle: tuple[int, int] | None = None  # (bytes, milliseconds) per step
     action: str = "reply"               # "reply", "close" (no reply) or "hang" (hold, no reply)
     reset: bool = False                 # hang up with a TCP reset instead of FIN
@@ -295,7 +303,8 @@ class Fault:
     def alters_delivery(self) -> bool:
         """Whether the reply's framing can't be trusted, so its connection must end."""
         return (self.length is not None or self.length_offset != 0 or self.reset
-                or self.drop_after is not None or self.trickle is not None)
+                or self.drop_after is not None or self.trickle is not None
+                or self.cut_at is not None)
 
 
 def _parse_fault_url(path: str, query: dict[str, str]) -> tuple[int, dict, bytes, Fault]:
@@ -385,6 +394,9 @@ class _Config:
         self.download_path = DEFAULT_DOWNLOAD_PATH
         self.files: dict[str, bytes | str] = {}   # path -> bytes, or a file name read per request
         self.download_fault: Fault | None = None
+        self.ranges = True
+        self.changing_validator = False
+        self.validator_generation = 0
         self.mode = "normal"
 
 
@@ -401,6 +413,7 @@ class UpdateService:
         self._config = _Config()
         self._requests: list[dict] = []
         self._url_hits: dict[str, int] = {}
+        self._served: dict[str, int] = {}
         self._stopping = threading.Event()
         self._server: _Server | None = None
         self._thread: threading.Thread | None = None
@@ -466,7 +479,8 @@ class UpdateService:
             c.check_fault = fault
 
     def set_download(self, data: bytes | None = None, *, file: str | None = None,
-                     path: str = DEFAULT_DOWNLOAD_PATH, fault: Fault | None = None) -> None:
+                     path: str = DEFAULT_DOWNLOAD_PATH, fault: Fault | None = None,
+                     ranges: bool = True, changing_validator: bool = False) -> None:
         """Serves ``data`` (or the file ``file``, read at each request) at ``path``."""
         if (data is None) == (file is None):
             raise ValueError("give exactly one of data and file")
@@ -474,6 +488,13 @@ class UpdateService:
             self._config.download_path = path
             self._config.files[path] = data if data is not None else os.path.abspath(file)
             self._config.download_fault = fault
+            self._config.ranges = ranges
+            self._config.changing_validator = changing_validator
+
+    def bytes_served(self, path: str = DEFAULT_DOWNLOAD_PATH) -> int:
+        """Body bytes sent for ``path`` since the last reset."""
+        with self._lock:
+            return self._served.get(path, 0)
 
     def set_fault(self, target: str, fault: Fault | None) -> None:
         """``target``: "check", "download" or "both"; ``None`` clears."""
@@ -531,6 +552,7 @@ class UpdateService:
             self._config = _Config()
             self._requests.clear()
             self._url_hits.clear()
+            self._served.clear()
 
     # -- recorded requests --------------------------------------------------
     def requests(self) -> list[dict]:
@@ -567,6 +589,22 @@ class UpdateService:
         with self._lock:
             self._url_hits[path_query] = self._url_hits.get(path_query, 0) + 1
             return self._url_hits[path_query]
+
+    def _count_served(self, path: str, count: int) -> None:
+        with self._lock:
+            self._served[path] = self._served.get(path, 0) + count
+
+    def _validators(self, data: bytes) -> tuple[bool, str, str]:
+        """(ranges honoured?, ETag, Last-Modified) for one reply with ``data``."""
+        with self._lock:
+            c = self._config
+            if c.changing_validator:
+                c.validator_generation += 1
+            generation, ranges = c.validator_generation, c.ranges
+        etag = f'"{hashlib.md5(data).hexdigest()[:16]}-{generation}"'
+        modified = time.strftime("%a, %d %b %Y %H:%M:%S GMT",
+                                 time.gmtime(1_700_000_000 + generation))
+        return ranges, etag, modified
 
     def _mode(self) -> str:
         with self._lock:
@@ -652,6 +690,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self._dispatch()
 
     def _dispatch(self) -> None:
+        self._served_path = None
         path, query, absolute, host = self._split_target()
         path_query = path + ("?" + query if query else "")
         if path.startswith("/_control/"):
@@ -677,8 +716,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if data is None:
                 self._send(404, {}, b"not found\r\n", None)
             else:
-                self._send(200, {"Content-Type": "application/octet-stream"}, data,
-                           self.service._take_fault("download"))
+                self._send_file(path, data)
 
     def _fault_url(self, path: str, query: str, path_query: str) -> None:
         try:
@@ -692,20 +730,43 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         else:
             self._send(status, headers, body, mods)
 
+    def _send_file(self, path: str, data: bytes) -> None:
+        ranges, etag, modified = self.service._validators(data)
+        headers = {"Content-Type": "application/octet-stream", "ETag": etag,
+                   "Last-Modified": modified}
+        status, offset = 200, 0
+        wanted = self.headers.get("Range", "")
+        if_range = self.headers.get("If-Range")
+        if ranges:
+            headers["Accept-Ranges"] = "bytes"
+            first = wanted[6:-1] if wanted.startswith("bytes=") and wanted.endswith("-") else ""
+            if first.isdigit() and if_range in (None, etag, modified):
+                offset = int(first)
+                if offset >= len(data):
+                    headers["Content-Range"] = f"bytes */{len(data)}"
+                    self._send(416, headers, b"", None)
+                    return
+                status = 206
+                headers["Content-Range"] = f"bytes {offset}-{len(data) - 1}/{len(data)}"
+        self._served_path = path
+        self._send(status, headers, data[offset:], self.service._take_fault("download"),
+                   offset=offset)
+
     def _discard_request_body(self) -> None:
         length = int(self.headers.get("Content-Length") or 0)
         if length > 0:
             self.rfile.read(min(length, MAX_GENERATED_BYTES))
 
     # -- replies ------------------------------------------------------------
-    def _send(self, status: int, headers: dict, body: bytes, fault: Fault | None) -> None:
+    def _send(self, status: int, headers: dict, body: bytes, fault: Fault | None,
+              offset: int = 0) -> None:
         try:
-            self._send_unguarded(status, headers, body, fault)
+            self._send_unguarded(status, headers, body, fault, offset)
         except (ConnectionError, socket.timeout, OSError):
             self.close_connection = True
 
     def _send_unguarded(self, status: int, headers: dict, body: bytes,
-                        fault: Fault | None) -> None:
+                        fault: Fault | None, offset: int) -> None:
         f = fault or Fault()
         if f.action == "close":
             self._hang_up(f.reset)
@@ -736,17 +797,25 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
 
         to_send = body if f.drop_after is None else body[:f.drop_after]
+        if f.cut_at is not None:
+            to_send = to_send[:max(0, f.cut_at - offset)]
         if f.trickle is None:
-            self.wfile.write(to_send)
+            self._write_body(to_send)
         else:
             step, every_ms = max(1, f.trickle[0]), f.trickle[1]
             for i in range(0, len(to_send), step):
                 if i and self.service._stopping.wait(every_ms / 1000):
                     self._hang_up(False)
                     return
-                self.wfile.write(to_send[i:i + step])
-        if f.drop_after is not None:
+                self._write_body(to_send[i:i + step])
+        if f.drop_after is not None or f.cut_at is not None:
             self._hang_up(f.reset)
+
+    def _write_body(self, chunk: bytes) -> None:
+        self.wfile.write(chunk)
+        path = getattr(self, "_served_path", None)
+        if path:
+            self.service._count_served(path, len(chunk))
 
     def _hang_up(self, reset: bool) -> None:
         """Ends the connection now: FIN after what was sent, or a TCP reset."""

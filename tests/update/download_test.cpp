@@ -13,7 +13,7 @@ using test_support::ReadFileBytes;
 
 namespace {
 
-const std::string kStaleBytes = "bytes of an earlier, failed attempt";
+const std::string kStaleBytes = "an installer downloaded earlier";
 
 // What the workflow passes in: each percentage goes to the splash window's status.
 void PublishProgress(int32_t percentage)
@@ -40,7 +40,8 @@ struct Downloaded {
     double elapsedMs = 0;
     std::vector<std::string> log;
     std::vector<StatusChange> changes;
-    std::string bytes;  // the destination afterwards
+    std::string bytes;      // the destination after a success, else the part left to resume
+    std::string installed;  // the destination afterwards
     std::string downloadLine;
     double returnedAt = 0;
 };
@@ -49,8 +50,10 @@ Downloaded Download(const std::string& pathQuery, int64_t expectedSize,
                     const std::wstring& expectedMd5 = std::wstring(),
                     const std::wstring& destination = Destination())
 {
-    // Every call must start from an empty file, whatever an earlier attempt left.
+    // An earlier installer is in place, and no part or record of an earlier attempt.
     test_support::WriteFileBytes(destination, kStaleBytes);
+    DeleteFileW((destination + L".part").c_str());
+    DeleteFileW((destination + L".resume").c_str());
     const std::wstring url = ServiceUrl(pathQuery);
     Downloaded result;
     result.downloadLine = "download: " + Narrow(url) + " to " + Narrow(destination);
@@ -68,7 +71,12 @@ Downloaded Download(const std::string& pathQuery, int64_t expectedSize,
         result.changes = recorder.Changes();
         EXPECT_TRUE(handles.IsEmpty());
     }
-    result.bytes = ReadFileBytes(destination);
+    result.installed = ReadFileBytes(destination);
+    result.bytes = result.ok ? result.installed : ReadFileBytes(destination + L".part");
+    // A failed download leaves the installer in place as it was.
+    if (!result.ok) {
+        EXPECT_EQ(kStaleBytes, result.installed);
+    }
     return result;
 }
 
@@ -245,7 +253,8 @@ TEST(DownloadFile, DigestOf32HexDigitsMustMatchInEitherCase)
         const Downloaded downloaded = Download(pathQuery, 100000, c.md5);
 
         EXPECT_EQ(c.ok, downloaded.ok);
-        EXPECT_EQ(100000u, downloaded.bytes.size());
+        // A complete file with the wrong digest is not kept for resuming.
+        EXPECT_EQ(c.ok ? 100000u : 0u, downloaded.bytes.size());
         if (c.ok) {
             EXPECT_EQ(std::vector<std::string>{downloaded.downloadLine}, downloaded.log);
         } else {
@@ -288,7 +297,7 @@ TEST(DownloadFile, UncreatableDestinationFailsBeforeAnyRequest)
     EXPECT_LT(NowMs() - started, 500.0);
     EXPECT_EQ((std::vector<std::string>{"download: " + Narrow(ServiceUrl("/fault/bytes/10")) +
                                             " to " + Narrow(destination),
-                                        "file open fail: " + Narrow(destination)}),
+                                        "file open fail: " + Narrow(destination) + ".part"}),
               tail.NewLines());
     EXPECT_TRUE(RecordedRequests().empty());
 }
