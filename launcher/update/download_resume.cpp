@@ -1,6 +1,7 @@
 #include "update/download_resume.h"
 
 #include <cstdint>
+#include <numeric>
 #include <vector>
 
 #include "update/update_reply.h"
@@ -17,10 +18,8 @@ bool ReadCount(const std::wstring& text, int64_t& value)
         text.find_first_not_of(L"0123456789") != std::wstring::npos ||
         (text.size() == 19 && text > L"9223372036854775807"))
         return false;
-    int64_t result = 0;
-    for (const wchar_t c : text)
-        result = result * 10 + (c - L'0');
-    value = result;
+    value = std::accumulate(text.begin(), text.end(), int64_t{0},
+                            [](int64_t sum, wchar_t c) { return sum * 10 + (c - L'0'); });
     return true;
 }
 
