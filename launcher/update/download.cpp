@@ -68,8 +68,9 @@ void WriteRecord(const std::wstring& path, const ResumeRecord& record)
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
     if (file)
-        WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)),
-                  &written, nullptr);
+        WriteFile(file.Get(), text.data(),
+                  static_cast<DWORD>(text.size()) * static_cast<DWORD>(sizeof(wchar_t)), &written,
+                  nullptr);
 }
 
 enum class Outcome { Success, Failed, GiveUp };
