@@ -1,15 +1,6 @@
-# Cross toolchain: 32-bit Windows with MinGW-w64 (posix thread model, which has std::mutex and std::thread).
+# Cross toolchain: 32-bit Windows, the build that ships.
 # The posix model's C++ runtime links the thread library (winpthreads) into every program, even
 # one without threads of its own: thread-safe statics and exceptions use it. Its one import newer
 # than Windows XP, GetTickCount64, is supplied by launcher.exe itself (launcher/environment/tick_count64.cpp).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# ctest runs the test programs through Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,14 +1,5 @@
-# Cross toolchain: 64-bit Windows with MinGW-w64 (posix thread model), for the test and demo
-# builds on machines whose kernel cannot run 32-bit code, and so no 32-bit Wine: there the same
-# sources are built for x86_64 and run by wine64. launcher.exe ships as the i686 build.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain: 64-bit Windows, for the test and demo builds on machines whose kernel cannot
+# run 32-bit code, and so no 32-bit Wine: there the same sources are built for x86_64 and run by
+# wine64. launcher.exe ships as the i686 build.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# ctest runs the test programs through Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
