@@ -173,3 +173,36 @@ public:
 private:
     bool m_open;
 };
+
+// A mutex this thread holds, released on leaving the scope. Held only when the wait that took
+// it said so: WAIT_OBJECT_0, or WAIT_ABANDONED (its last holder ended without releasing it).
+class HeldMutex {
+public:
+    HeldMutex() = default;
+    HeldMutex(HANDLE mutex, DWORD waitResult)
+        : m_mutex(waitResult == WAIT_OBJECT_0 || waitResult == WAIT_ABANDONED ? mutex : nullptr)
+    {
+    }
+    ~HeldMutex() { Release(); }
+    HeldMutex(const HeldMutex&) = delete;
+    HeldMutex& operator=(const HeldMutex&) = delete;
+    HeldMutex(HeldMutex&& other) noexcept : m_mutex(std::exchange(other.m_mutex, nullptr)) {}
+    HeldMutex& operator=(HeldMutex&& other) noexcept
+    {
+        if (this != &other) {
+            Release();
+            m_mutex = std::exchange(other.m_mutex, nullptr);
+        }
+        return *this;
+    }
+    explicit operator bool() const { return m_mutex != nullptr; }
+
+private:
+    void Release()
+    {
+        if (m_mutex)
+            ReleaseMutex(std::exchange(m_mutex, nullptr));
+    }
+
+    HANDLE m_mutex = nullptr;
+};

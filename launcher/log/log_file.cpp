@@ -137,9 +137,8 @@ void WriteLog(LogFile& slot, const wchar_t* format, ...)
     const std::string line = EncodeLogLine(localTime, message);
     const DWORD waited =
         slot.m_hWriteLock ? WaitForSingleObject(slot.m_hWriteLock.Get(), kWriteLockWaitMs) : WAIT_FAILED;
+    // An abandoned lock (its holder ended mid-line) is ours now, as after a normal wait.
+    const HeldMutex held(slot.m_hWriteLock.Get(), waited);
     DWORD written = 0;
     WriteFile(slot.m_hFile.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    // An abandoned lock (its holder ended mid-line) is ours now, as after a normal wait.
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
-        ReleaseMutex(slot.m_hWriteLock.Get());
 }
