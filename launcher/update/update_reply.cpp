@@ -62,6 +62,29 @@ std::wstring FormatVersionText(uint16_t major, uint16_t minor)
     return std::wstring(text, text + std::char_traits<char>::length(text));
 }
 
+bool ParseVersionText(const std::wstring& text, uint16_t& major, uint16_t& minor)
+{
+    uint32_t numbers[2] = {};
+    size_t i = 0;
+    for (uint32_t& number : numbers) {
+        const size_t first = i;
+        for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+            number = number * 10 + static_cast<uint32_t>(text[i] - L'0');
+            if (number > 0xFFFF)
+                return false;
+        }
+        if (i == first)
+            return false;
+        if (&number == &numbers[0] && (i == text.size() || text[i++] != L'.'))
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    major = static_cast<uint16_t>(numbers[0]);
+    minor = static_cast<uint16_t>(numbers[1]);
+    return true;
+}
+
 int64_t ParseDecimal64(const std::wstring& text)
 {
     size_t i = 0;

@@ -18,6 +18,11 @@ bool ParseUpdateReply(UpdateRecord& record);
 // digits (2.5 gives "2.05").
 std::wstring FormatVersionText(uint16_t major, uint16_t minor);
 
+// The offered version text read back into the numbers FormatVersionText writes: digits, a
+// point, digits, each at most 65535 ("2.06" and "2.6" both give 2 and 6). False for anything
+// else; the outputs are written only on success.
+bool ParseVersionText(const std::wstring& text, uint16_t& major, uint16_t& minor);
+
 // Reads a decimal number the way the C runtime's _wtoi64 does: leading blanks, a sign, then the
 // leading digits; 0 when there are none. Saturates instead of overflowing.
 int64_t ParseDecimal64(const std::wstring& text);

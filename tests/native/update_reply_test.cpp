@@ -152,8 +152,21 @@ TEST(FormatVersionText, WritesTheMinorNumberWithAtLeastTwoDigits)
         {2, 5, L"2.05"}, {2, 10, L"2.10"}, {3, 123, L"3.123"},
         {0, 0, L"0.00"}, {1, 0, L"1.00"},  {65535, 65535, L"65535.65535"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(c.text, FormatVersionText(c.major, c.minor));
+        // What the install step compares the installed build with reads it back.
+        uint16_t major = 1, minor = 1;
+        EXPECT_TRUE(ParseVersionText(c.text, major, minor)) << c.major << '.' << c.minor;
+        EXPECT_EQ(c.major, major);
+        EXPECT_EQ(c.minor, minor);
+    }
+    uint16_t major = 7, minor = 7;
+    EXPECT_TRUE(ParseVersionText(L"2.6", major, minor));
+    EXPECT_EQ(6, minor);
+    for (const wchar_t* text : {L"", L"2", L"2.", L".5", L"2.06 ", L" 2.06", L"2.06.1", L"2,06",
+                                L"65536.0", L"1.99999", L"-2.06", L"v2.06"})
+        EXPECT_FALSE(ParseVersionText(text, major, minor)) << text;
+    EXPECT_EQ(2, major);  // untouched by a refusal
 }
 
 TEST(InstallerUrlProblem, TakesOnlyAPlainHttpAddressAndHttpsAfterAnHttpsCheck)
