@@ -4,8 +4,9 @@
 
 #include <memory>
 
-#include "environment/system_functions.h"
 #include "base/unique_resource.h"
+#include "environment/system_functions.h"
+#include "log/log_file.h"
 
 namespace {
 
@@ -100,8 +101,51 @@ std::wstring WithoutTrailingBackslash(const std::wstring& directory)
     return base;
 }
 
+// Clears the read-only attribute of an entry known to be no link, so that it can go; true when
+// it was set. Folders too: Windows refuses to remove a read-only folder, and Wine maps the
+// attribute to a folder whose entries cannot be deleted.
+bool ClearReadOnly(const std::wstring& path, DWORD attributes)
+{
+    if (!(attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    return SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+}
+
+// Deletes one file; with `clearReadOnly` a read-only one too, its attribute put back when the
+// file stays after all (held open, say).
+void DeleteOneFile(const std::wstring& path, DWORD attributes, bool clearReadOnly)
+{
+    const bool cleared = clearReadOnly && ClearReadOnly(path, attributes);
+    if (!DeleteFileW(path.c_str()) && cleared)
+        SetFileAttributesW(path.c_str(), attributes);
+}
+
+void EmptyFolder(const std::wstring& base, bool clearReadOnly);
+
+void RemoveEntry(const std::wstring& path, DWORD attributes, EntryTreatment treatment,
+                 bool clearReadOnly)
+{
+    switch (treatment) {
+    case EntryTreatment::RemoveLink:
+        RemoveLink(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        break;
+    case EntryTreatment::EmptyAndRemove:
+        if (clearReadOnly)
+            ClearReadOnly(path, attributes);
+        EmptyFolder(path, clearReadOnly);
+        if (path != ProtectedRoot())
+            RemoveDirectoryW(path.c_str());
+        break;
+    case EntryTreatment::DeleteFile:
+        DeleteOneFile(path, attributes, clearReadOnly);
+        break;
+    case EntryTreatment::Leave:
+        break;
+    }
+}
+
 // Removes what `base` holds, depth first, as far as possible; `base` itself stays.
-void EmptyFolder(const std::wstring& base)
+void EmptyFolder(const std::wstring& base, bool clearReadOnly)
 {
     // Each entry must resolve to this folder's own final path and its name; Wine shows a Unix
     // link to a file as a plain file, and only the final path gives it away. Where the system
@@ -132,26 +176,67 @@ void EmptyFolder(const std::wstring& base)
                 resolvesElsewhere = finalEntry.empty() ||
                     lstrcmpiW(finalEntry.c_str(), (finalBase + L'\\' + name).c_str()) != 0;
             }
-            switch (ClassifyEntry(attributes, tag, tagKnown, resolvesElsewhere)) {
-            case EntryTreatment::RemoveLink:
-                RemoveLink(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-                break;
-            case EntryTreatment::EmptyAndRemove:
-                EmptyFolder(path);
-                if (path != ProtectedRoot())
-                    RemoveDirectoryW(path.c_str());
-                break;
-            case EntryTreatment::DeleteFile:
-                DeleteFileW(path.c_str());
-                break;
-            case EntryTreatment::Leave:
-                break;
-            }
+            RemoveEntry(path, attributes, ClassifyEntry(attributes, tag, tagKnown, resolvesElsewhere),
+                        clearReadOnly);
         } while (FindNextFileW(search.Get(), &found));
     }
 }
 
 }  // namespace
+
+bool ResolvesElsewhere(const std::wstring& path)
+{
+    if (!FinalPathFunction())
+        return false;
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos)
+        return true;
+    const std::wstring parent = FinalPath(path.substr(0, slash));
+    const std::wstring own = FinalPath(path);
+    return parent.empty() || own.empty() ||
+           lstrcmpiW(own.c_str(), (parent + path.substr(slash)).c_str()) != 0;
+}
+
+NameAtFile ClassifyNameAtFile(DWORD attributes, DWORD links, bool resolvesElsewhere)
+{
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return NameAtFile::Plain;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return NameAtFile::RemoveLink;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || resolvesElsewhere)
+        return NameAtFile::Refuse;
+    return links > 1 ? NameAtFile::RemoveLink : NameAtFile::Plain;
+}
+
+bool ClearLinkAt(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        const UniqueHandle entry = OpenEntry(path);
+        if (!entry || !GetFileInformationByHandle(entry.Get(), &info))
+            info.nNumberOfLinks = 1;
+    }
+    const bool plain = !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    switch (ClassifyNameAtFile(attributes, info.nNumberOfLinks,
+                               attributes != INVALID_FILE_ATTRIBUTES && plain &&
+                                   ResolvesElsewhere(path))) {
+    case NameAtFile::Plain:
+        return true;
+    case NameAtFile::RemoveLink:
+        // Both calls remove a link itself, never what it points to.
+        RemoveLink(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            WriteLog(GetLogFile(), L"link removed: %s", path.c_str());
+            return true;
+        }
+        break;
+    case NameAtFile::Refuse:
+        break;
+    }
+    WriteLog(GetLogFile(), L"link or folder in the way, not written: %s", path.c_str());
+    return false;
+}
 
 EntryTreatment ClassifyEntry(DWORD attributes, DWORD reparseTag, bool tagKnown,
                              bool resolvesElsewhere)
@@ -178,7 +263,7 @@ void DeleteDirectoryTree(const std::wstring& directory)
     // An empty base would name the root of the current drive.
     if (base.empty())
         return;
-    EmptyFolder(base);
+    EmptyFolder(base, false);
     if (directory != ProtectedRoot())
         RemoveDirectoryW(directory.c_str());
 }
@@ -188,7 +273,13 @@ bool RemoveDirectoryTree(const std::wstring& directory)
     const std::wstring base = WithoutTrailingBackslash(directory);
     if (base.empty())
         return false;
-    EmptyFolder(base);
+    const DWORD attributes = GetFileAttributesW(base.c_str());
+    // The tree itself must be a plain folder: a link in its place is never followed.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        ClearReadOnly(base, attributes);
+    EmptyFolder(base, true);
     RemoveDirectoryW(base.c_str());
     return GetFileAttributesW(base.c_str()) == INVALID_FILE_ATTRIBUTES;
 }

@@ -12,8 +12,32 @@
 void DeleteDirectoryTree(const std::wstring& directory);
 
 // Empties `directory` in the same way and then removes it, whatever directory the first call
-// above protects. True when it is gone afterwards (or was never there).
+// above protects; read-only files and folders go too (this removes what the launcher itself
+// set aside, or what a failed installer left). A link in the directory's own place is left
+// alone. True when it is gone afterwards (or was never there).
 bool RemoveDirectoryTree(const std::wstring& directory);
+
+// Whether `path` leads somewhere other than its own place: its final path is not its folder's
+// followed by its name, or cannot be read on a system that can tell (Vista and later). Wine
+// shows a Unix link as a plain entry; only this gives it away.
+bool ResolvesElsewhere(const std::wstring& path);
+
+// What stands at a file's name before the launcher writes a file there.
+enum class NameAtFile {
+    Plain,       // nothing, or a plain file of its own: write
+    RemoveLink,  // a symbolic link, junction or hard link: the name itself goes, never the data
+    Refuse,      // a folder, or something that leads elsewhere without saying so (Wine shows a
+                 // Unix link as a plain file, and deletes or moves its target instead of it)
+};
+
+// `attributes` as GetFileAttributesW gives them, `links` the file's hard-link count,
+// `resolvesElsewhere` as ResolvesElsewhere says.
+NameAtFile ClassifyNameAtFile(DWORD attributes, DWORD links, bool resolvesElsewhere);
+
+// Makes the file name `path` safe to write: a link standing there is removed as a link, so that
+// a file written there is one of its own and never writes through to the link's target. Logs
+// what it did; false when something stays that must not be written through.
+bool ClearLinkAt(const std::wstring& path);
 
 // What the removal does with one entry of the tree.
 enum class EntryTreatment {

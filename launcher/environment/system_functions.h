@@ -4,12 +4,19 @@
 
 #include <windows.h>
 
-// The kernel32 function `name` as `Function`, or null where this Windows lacks it.
+// The function `name` of a module the launcher already imports (so loaded), as `Function`, or
+// null where this Windows lacks it.
+template <typename Function>
+Function FindSystemFunction(const wchar_t* module, const char* name)
+{
+    const HMODULE loaded = GetModuleHandleW(module);
+    const FARPROC found = loaded ? GetProcAddress(loaded, name) : nullptr;
+    // Through the generic function pointer type, which converts to any other without warning.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
 template <typename Function>
 Function FindKernel32Function(const char* name)
 {
-    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    const FARPROC found = kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-    // Through the generic function pointer type, which converts to any other without warning.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+    return FindSystemFunction<Function>(L"kernel32.dll", name);
 }

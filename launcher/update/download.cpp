@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "environment/locations.h"
 #include "base/unique_resource.h"
+#include "environment/directory_removal.h"
+#include "environment/locations.h"
 #include "log/log_file.h"
 #include "update/download_resume.h"
 #include "update/md5_digest.h"
@@ -94,6 +95,9 @@ public:
     // Decides where to start and opens the part; false when it can't be opened.
     bool Prepare()
     {
+        // Written here, a link's target would receive the installer.
+        if (!ClearLinkAt(m_part) || !ClearLinkAt(m_recordPath))
+            return false;
         ResumeRecord record;
         const bool recorded = ReadRecord(m_recordPath, record);
         const int64_t partSize = MeasureFileSize(m_part);

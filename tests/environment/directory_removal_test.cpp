@@ -176,3 +176,36 @@ TEST(DeleteDirectoryTree, TreatsOnlyNameSurrogatesAsLinks)
         EXPECT_EQ(c.treatment, ClassifyEntry(c.attributes, c.tag, c.tagKnown, c.elsewhere));
     }
 }
+
+TEST(ClearLinkAt, RemovesOnlyTheNameOfALinkAndRefusesWhatItCannotTellApart)
+{
+    constexpr DWORD kFile = FILE_ATTRIBUTE_ARCHIVE;
+    const struct {
+        const char* entry;
+        DWORD attributes;
+        DWORD links;
+        bool elsewhere;
+        NameAtFile action;
+    } cases[] = {
+        {"nothing", INVALID_FILE_ATTRIBUTES, 0, false, NameAtFile::Plain},
+        {"own file", kFile, 1, false, NameAtFile::Plain},
+        {"read-only own file", kFile | FILE_ATTRIBUTE_READONLY, 1, false, NameAtFile::Plain},
+        {"file link", kFile | FILE_ATTRIBUTE_REPARSE_POINT, 1, true, NameAtFile::RemoveLink},
+        {"junction", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 1, true,
+         NameAtFile::RemoveLink},
+        {"hard link", kFile, 2, false, NameAtFile::RemoveLink},
+        {"Wine's file link", kFile, 1, true, NameAtFile::Refuse},
+        {"folder", FILE_ATTRIBUTE_DIRECTORY, 1, false, NameAtFile::Refuse},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        EXPECT_EQ(c.action, ClassifyNameAtFile(c.attributes, c.links, c.elsewhere));
+    }
+
+    // Wine's stand-in for a file link, end to end on the file system: refused, target intact.
+    const std::wstring part = kFixture + L"\\Setup.exe.part";
+    const std::wstring target = kFixture + L"\\outside\\user.dat";
+    EXPECT_TRUE(ResolvesElsewhere(part));
+    EXPECT_FALSE(ClearLinkAt(part));
+    EXPECT_EQ("user's own", ReadFileBytes(target));
+}

@@ -2,8 +2,8 @@
 # Runs the directory-removal test program (the arguments) under Wine with what it cannot make
 # from inside Wine: Unix symbolic links inside a tree that point to a folder and a file outside
 # it (Wine lists the first as a reparse point, as Windows lists a junction, and the second as a
-# plain file), one more to a file deeper than 1,024 characters, and a drive R: whose root is
-# a scratch folder, for the cases that would otherwise name the root of a real drive.
+# plain file), one in place of a download's part, one more to a file deeper than 1,024
+# characters, and a drive R: whose root is a scratch folder, for the cases that would otherwise name the root of a real drive.
 set -u
 work="$WINEPREFIX/drive_c/removal-fixture"
 drive="$WINEPREFIX/dosdevices/r:"
@@ -27,6 +27,9 @@ deep="$deep/$(printf 'f%.0s' {1..250})/$(printf 'g%.0s' {1..250})"
 mkdir -p "$deep"
 printf keep >"$deep/kept.txt"
 ln -s "$deep/kept.txt" "$work/tree/B/deep-file-link"
+# A download part that is a link to a user's file.
+printf "user's own" >"$work/outside/user.dat"
+ln -s "$work/outside/user.dat" "$work/Setup.exe.part"
 printf keep >"$work/drive-root/folder/kept.txt"
 ln -s "$work/drive-root" "$drive"
 
