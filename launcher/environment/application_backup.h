@@ -1,63 +1,84 @@
 // The installed application set aside while an installer runs, so that it is never lost: moved
-// to the backup folder beside it (GetApplicationBackupDirectory) by one rename, put back when
-// the installer did not produce the application, removed once it did. A backup that outlives
-// its launcher (power loss, the launcher ended) is settled the same way by the next one.
-// Only a launcher holding the install lock touches the application folder or its backup.
+// by one rename to a backup folder beside it, put back when the installer did not produce the
+// offered build, removed once it did. A backup that outlives its launcher (power loss, the
+// launcher ended) is settled the same way by the next one. Only a launcher holding the install
+// lock touches the application folder or its backups.
+//
+// A backup is a plain folder at one of the backup names (GetApplicationBackupDirectory, then
+// the same with " 2" to " 9") that holds the launcher's mark. Anything else at such a name (a
+// link, a file, a folder of the user's) is never touched: the next backup takes another name.
 #pragma once
 
 #include <windows.h>
 
-#include "base/unique_resource.h"
+#include <optional>
+#include <string>
 
-// What becomes of a backup beside the application folder.
-enum class BackupAction {
-    None,          // there is none
-    RemoveBackup,  // the application is installed, or the backup holds no build to put back
-    Restore,       // it is not: whatever is in the folder goes, the backup goes back into place
+#include "base/unique_resource.h"
+#include "environment/installed_build.h"
+
+// What stands at a backup name.
+enum class BackupName {
+    Free,     // nothing
+    Ours,     // a plain folder holding the launcher's mark
+    Foreign,  // a link, a file, or a folder the launcher did not make: left alone
 };
 
-// `installed`: the application runs in this session or its executable is in its folder;
-// `backupHoldsApplication`: the executable is in the backup. A backup without it is what a
-// removal could not finish (a read-only file, say): never a build, never put back.
-BackupAction DecideForBackup(bool backupPresent, bool installed, bool backupHoldsApplication);
+// `attributes` as GetFileAttributesW gives them; `resolvesElsewhere` whether the name's final
+// path is not its own (a link Wine shows as a plain folder); `marked` whether the mark is in it.
+BackupName ClassifyBackupName(DWORD attributes, bool resolvesElsewhere, bool marked);
+
+// Whether the application folder's build is the one to keep: readable, and at least
+// `reference` (after an install: the offered build), or with `strictlyNewer` newer than it (at
+// start: the build the backup holds). A missing, cut-short or unreadable executable never is.
+bool FolderBuildCounts(const std::optional<BuildVersion>& folder, BuildVersion reference,
+                       bool strictlyNewer);
+
+// What becomes of one backup.
+enum class BackupAction {
+    RemoveBackup,  // the folder's build counts, or the backup holds no build to put back
+    Restore,       // whatever is in the folder goes, the backup goes back into place
+};
+
+BackupAction DecideForBackup(bool backupHoldsBuild, bool folderCounts);
 
 // How the install step cleared the application folder for the installer.
 enum class SetAsideRoad {
-    SetAside,       // moved to the backup, an empty folder made in its place
-    Emptied,        // could not be moved as a whole: emptied in place; nothing to put back
+    SetAside,       // moved to a backup, an empty folder made in its place
+    Retry,          // refused for now (a file held open, a scanner): try again shortly
+    InstallOver,    // cannot be moved: the installer runs over it, nothing is deleted
     NothingToMove,  // there was no folder: nothing to put back
-    Skip,           // a backup holding a build stands where it would go: no install this run
+    Skip,           // a backup holding a build could not be put back: no install this run
 };
 
-// After the rename of the folder to the backup: `moved` its result, `error` GetLastError()
-// when it failed, `backupHoldsApplication` whether a backup in the way holds the executable.
-SetAsideRoad DecideAfterSetAside(bool moved, DWORD error, bool backupHoldsApplication);
+// After the rename of the folder to a backup name: `moved` its result, `error` GetLastError()
+// when it failed, `attempt` counted from 0.
+SetAsideRoad DecideAfterSetAside(bool moved, DWORD error, int attempt);
 
-// Whether a backup folder stands beside the application folder.
-bool IsApplicationBackupPresent();
+// Settles every backup an earlier run left: removed when the folder's build is newer than the
+// backup's (or it holds none), otherwise put back. Logs what was done; true when no backup
+// holding a build is left beside the folder.
+bool SettleLeftBackups();
 
-// Settles a backup, logging what was done: removed when `installed`, otherwise restored. A
-// restore that fails leaves the backup where it is, never deleted: the next start tries again.
-void SettleApplicationBackup(bool installed);
+// Clears the application folder for the installer: backups left by earlier runs are settled
+// first, then the folder is set aside. Logs the road; `backup` names the backup when one was
+// made.
+SetAsideRoad SetApplicationAside(std::wstring& backup);
 
-// Clears the application folder for the installer: a backup left by an earlier run is settled
-// first (as the executable in the folder says), then the folder is set aside. Logs the road.
-SetAsideRoad SetApplicationAside();
+// Settles the backup of this run after its install: removed when `installed`, otherwise put
+// back. A restore that fails leaves the backup where it is, never deleted: the next start
+// tries again.
+void SettleApplicationBackup(const std::wstring& backup, bool installed);
 
 // The machine-wide install lock (a Global\ mutex: the same user signed in twice, or two users,
 // share the application folder). Taken without waiting; released when the owner goes.
 class InstallLock {
 public:
-    InstallLock() = default;
-    ~InstallLock();
-    InstallLock(const InstallLock&) = delete;
-    InstallLock& operator=(const InstallLock&) = delete;
-
     bool Take();
 
 private:
     UniqueHandle m_mutex;
-    bool m_owned = false;
+    HeldMutex m_held;  // after m_mutex: released before the handle closes
 };
 
 // Whether the lock is this launcher's: `opened` whether the mutex could be created or opened

@@ -1,8 +1,11 @@
 #include "environment/processes.h"
 
+#include <psapi.h>
 #include <shellapi.h>
+#include <shlwapi.h>
 #include <tlhelp32.h>
 
+#include "environment/system_functions.h"
 #include "log/log_file.h"
 
 namespace {
@@ -178,4 +181,60 @@ bool IsProgramRunning(const ProgramStart& program)
             return accounting.ActiveProcesses > 0;
     }
     return IsStartedProcessRunning(program);
+}
+
+namespace {
+
+using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+// Vista and later: enough to read the image path of a process of higher integrity.
+constexpr DWORD kQueryLimitedInformation = 0x1000;
+
+// A path in its long form, so that an 8.3 spelling (GetTempPathW gives one for long user
+// names) compares equal to the same file's long name.
+std::wstring LongPath(const std::wstring& path)
+{
+    wchar_t buffer[MAX_PATH * 2] = {};
+    const DWORD length = GetLongPathNameW(path.c_str(), buffer, MAX_PATH * 2);
+    return length > 0 && length < MAX_PATH * 2 ? std::wstring(buffer, length) : path;
+}
+
+// The process's image path; empty when it cannot be read.
+std::wstring ProcessImagePath(DWORD id)
+{
+    static const auto query =
+        FindKernel32Function<QueryFullProcessImageNameWFn>("QueryFullProcessImageNameW");
+    const UniqueHandle process(OpenProcess(
+        query ? kQueryLimitedInformation : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+    if (!process)
+        return std::wstring();
+    wchar_t buffer[MAX_PATH * 2] = {};
+    DWORD length = MAX_PATH * 2;
+    if (query)
+        return query(process.Get(), 0, buffer, &length) ? std::wstring(buffer, length)
+                                                         : std::wstring();
+    length = GetModuleFileNameExW(process.Get(), nullptr, buffer, MAX_PATH * 2);
+    return std::wstring(buffer, length);
+}
+
+}  // namespace
+
+bool IsImageRunning(const std::wstring& path)
+{
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot || path.empty())
+        return false;
+    const std::wstring wanted = LongPath(path);
+    const wchar_t* const fileName = PathFindFileNameW(path.c_str());
+    PROCESSENTRY32W entry;
+    ZeroMemory(&entry, sizeof entry);
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (lstrcmpiW(fileName, entry.szExeFile) != 0)
+            continue;
+        const std::wstring image = ProcessImagePath(entry.th32ProcessID);
+        if (image.empty() || lstrcmpiW(LongPath(image).c_str(), wanted.c_str()) == 0)
+            return true;
+    }
+    return false;
 }

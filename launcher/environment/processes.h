@@ -61,3 +61,9 @@ bool IsStartedProcessRunning(const ProgramStart& program);
 // Whether the watched program, or any program it started, still runs. Without a job it asks
 // the program's own process; without either, nothing is known to run.
 bool IsProgramRunning(const ProgramStart& program);
+
+// Whether any process runs from the file at `path`, whoever started it, in whatever session
+// or at whatever integrity level: an installer that re-runs itself elevated, or hands over to
+// a copy of itself outside the launcher's job, still counts. A process of that file name whose
+// image path cannot be read counts too: it may be one.
+bool IsImageRunning(const std::wstring& path);

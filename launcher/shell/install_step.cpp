@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <string>
+
 #include "environment/application_backup.h"
 #include "environment/locations.h"
 #include "environment/managed_application.h"
@@ -17,26 +20,74 @@ constexpr DWORD kPollIntervalMs = 1000;
 constexpr DWORD kGraceAfterInstallerMs = 60000;
 // What an installer leaves running (a tray helper, a browser it opened) may never end.
 constexpr DWORD kLeftoverLimitMs = 300000;
+// Windows ends a process soon after the session ends; settling takes a second or two.
+constexpr DWORD kSessionEndSettleMs = 15000;
 
-// Polls for the application every second until it appears or DecideWaitEnd ends the wait.
+// Manual-reset events shared by the two threads: the session is ending, and the install step
+// has settled what it set aside.
+HANDLE SessionEndEvent()
+{
+    static const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return event.Get();
+}
+
+HANDLE SettledEvent()
+{
+    static const UniqueHandle event(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    return event.Get();
+}
+
+// While it lives, a folder is set aside: the window asks Windows not to end the session
+// unannounced, and a session end waits for the settling.
+class SetAsideGuard {
+public:
+    SetAsideGuard()
+    {
+        ResetEvent(SettledEvent());
+        PostMessageW(GetLauncherContext().window, WM_LAUNCHER_SET_ASIDE, TRUE, 0);
+    }
+    ~SetAsideGuard()
+    {
+        PostMessageW(GetLauncherContext().window, WM_LAUNCHER_SET_ASIDE, FALSE, 0);
+        SetEvent(SettledEvent());
+    }
+    SetAsideGuard(const SetAsideGuard&) = delete;
+    SetAsideGuard& operator=(const SetAsideGuard&) = delete;
+};
+
+// Whether the installer is still at work: its own process, or any other of its file.
+bool IsInstallerRunning(const ProgramStart& setup)
+{
+    return IsStartedProcessRunning(setup) || IsImageRunning(GetSetupPath());
+}
+
+// When a condition was first seen to hold, as long as it goes on holding.
+struct Since {
+    bool holds = false;
+    DWORD at = 0;
+    void Update(bool now, DWORD tick)
+    {
+        if (now && !holds)
+            at = tick;
+        holds = now;
+    }
+};
+
+// Polls every second until the application runs and the installer's file runs no more, or
+// DecideWaitEnd ends the wait, or the session ends.
 void WaitForApplication(const ProgramStart& setup)
 {
-    DWORD installerEndedAt = 0;
-    DWORD allEndedAt = 0;
-    bool installerEnded = false;
-    bool allEnded = false;
-    while (FindProcessByName(kApplicationExeName) == 0) {
+    Since installerEnded;
+    Since allEnded;
+    for (;;) {
+        const bool installerRunning = IsInstallerRunning(setup);
+        if (FindProcessByName(kApplicationExeName) != 0 && !installerRunning)
+            return;
         const DWORD now = GetTickCount();
-        if (!installerEnded && !IsStartedProcessRunning(setup)) {
-            installerEnded = true;
-            installerEndedAt = now;
-        }
-        if (!allEnded && !IsProgramRunning(setup)) {
-            allEnded = true;
-            allEndedAt = now;
-        }
-        switch (DecideWaitEnd(!installerEnded, !allEnded, now - installerEndedAt,
-                              now - allEndedAt)) {
+        installerEnded.Update(!installerRunning, now);
+        allEnded.Update(!installerRunning && !IsProgramRunning(setup), now);
+        switch (DecideWaitEnd(!installerEnded.holds, !allEnded.holds, now - installerEnded.at,
+                              now - allEnded.at)) {
         case WaitEnd::None:
             break;
         case WaitEnd::Grace:
@@ -48,13 +99,55 @@ void WaitForApplication(const ProgramStart& setup)
                      kLeftoverLimitMs / 1000);
             return;
         }
-        Sleep(kPollIntervalMs);
+        if (WaitForSingleObject(SessionEndEvent(), kPollIntervalMs) == WAIT_OBJECT_0) {
+            WriteLog(GetLogFile(), L"session ends, install settled now");
+            return;
+        }
     }
 }
 
-bool IsApplicationInstalled()
+// Asks the user to close the running application until it is closed; false when declined.
+bool AskToCloseApplication()
 {
-    return FindProcessByName(kApplicationExeName) != 0 || IsApplicationFilePresent();
+    while (FindProcessByName(kApplicationExeName) != 0) {
+        wchar_t caption[1024] = {};
+        wchar_t text[1024] = {};
+        LoadStringW(GetModuleHandleW(nullptr), IDS_APP_RUNNING_CAPTION, caption, 1024);
+        LoadStringW(GetModuleHandleW(nullptr), IDS_CLOSE_APP_FIRST, text, 1024);
+        if (MessageBoxW(GetLauncherContext().window, text, caption, MB_RETRYCANCEL) != IDRETRY)
+            return false;
+    }
+    return true;
+}
+
+// Keeps the build the installer left when it is the offered one, else puts the old one back.
+// A process of the application's name running elsewhere says nothing about this folder.
+void SettleInstall(const std::wstring& backup, const ProgramStart& setup,
+                   const std::optional<BuildVersion>& offered)
+{
+    const bool installed =
+        FolderBuildCounts(ReadBuild(GetApplicationDirectory() + kApplicationExeName),
+                          offered.value_or(BuildVersion{}), false);
+    DWORD exitCode = STILL_ACTIVE;
+    if (!installed && setup.process && GetExitCodeProcess(setup.process.Get(), &exitCode) &&
+        exitCode != STILL_ACTIVE)
+        WriteLog(GetLogFile(), L"install failed, setup exit code: %d", exitCode);
+    SettleApplicationBackup(backup, installed);
+}
+
+// Runs the installer over the cleared folder and waits for it.
+ProgramStart RunInstaller()
+{
+    WriteLog(GetLogFile(), L"run setup: %s", GetSetupPath().c_str());
+    ProgramStart setup = StartProgram(GetSetupPath(), true);
+    WriteLog(GetLogFile(), L"Wait Application run: retrun code : %d", setup.code);
+    if (setup.code <= 31) {
+        WriteLog(GetLogFile(), L"setup not started, no wait");
+    } else {
+        // The installer starts the application when it has finished; that is the usual sign.
+        WaitForApplication(setup);
+    }
+    return setup;
 }
 
 }  // namespace
@@ -71,31 +164,25 @@ WaitEnd DecideWaitEnd(bool installerRunning, bool anythingRunning, DWORD sinceIn
 
 void RecoverInstall()
 {
-    if (!IsApplicationBackupPresent())
-        return;
     // A backup seen while another launcher holds the lock is that launcher's live install.
     InstallLock lock;
     if (!lock.Take()) {
-        WriteLog(GetLogFile(), L"install lock held elsewhere, backup left: %s",
-                 GetApplicationBackupDirectory().c_str());
+        WriteLog(GetLogFile(), L"install lock held elsewhere, backups left as they are");
         return;
     }
-    const bool present = IsApplicationFilePresent();
-    WriteLog(GetLogFile(), L"backup found: %s", GetApplicationBackupDirectory().c_str());
-    SettleApplicationBackup(present);
+    // An installer handed over or elevated may still be writing the folder.
+    if (IsImageRunning(GetSetupPath())) {
+        WriteLog(GetLogFile(), L"setup still running, backups left as they are");
+        return;
+    }
+    SettleLeftBackups();
 }
 
-void InstallUpdate()
+void InstallUpdate(const std::optional<BuildVersion>& offered)
 {
     WriteLog(GetLogFile(), L"check whether application is running");
-    while (FindProcessByName(kApplicationExeName) != 0) {
-        wchar_t caption[1024] = {};
-        wchar_t text[1024] = {};
-        LoadStringW(GetModuleHandleW(nullptr), IDS_APP_RUNNING_CAPTION, caption, 1024);
-        LoadStringW(GetModuleHandleW(nullptr), IDS_CLOSE_APP_FIRST, text, 1024);
-        if (MessageBoxW(GetLauncherContext().window, text, caption, MB_RETRYCANCEL) != IDRETRY)
-            return;
-    }
+    if (!AskToCloseApplication())
+        return;
 
     // Held from setting aside until the decision: no other launcher may take this backup for a
     // leftover, nor set the same folder aside.
@@ -104,21 +191,29 @@ void InstallUpdate()
         WriteLog(GetLogFile(), L"install lock held elsewhere, install skipped");
         return;
     }
+    if (IsImageRunning(GetSetupPath())) {
+        WriteLog(GetLogFile(), L"setup still running, install skipped");
+        return;
+    }
     WriteLog(GetLogFile(), L"delete application dir");
-    const SetAsideRoad road = SetApplicationAside();
+    const SetAsideGuard guard;
+    std::wstring backup;
+    const SetAsideRoad road = SetApplicationAside(backup);
     if (road == SetAsideRoad::Skip)
         return;
-
-    WriteLog(GetLogFile(), L"run setup: %s", GetSetupPath().c_str());
-    const ProgramStart setup = StartProgram(GetSetupPath(), true);
-    WriteLog(GetLogFile(), L"Wait Application run: retrun code : %d", setup.code);
-    if (setup.code <= 31) {
-        WriteLog(GetLogFile(), L"setup not started, no wait");
-    } else {
-        // The installer starts the application when it has finished; that is the usual sign.
-        WaitForApplication(setup);
-    }
+    const ProgramStart setup = RunInstaller();
     if (road == SetAsideRoad::SetAside)
-        SettleApplicationBackup(IsApplicationInstalled());
+        SettleInstall(backup, setup, offered);
     // The job closes with `setup` and ends nothing: the application runs on.
+}
+
+void SettleBeforeSessionEnd()
+{
+    SetEvent(SessionEndEvent());
+    WaitForSingleObject(SettledEvent(), kSessionEndSettleMs);
+}
+
+bool IsSessionEnding()
+{
+    return WaitForSingleObject(SessionEndEvent(), 0) == WAIT_OBJECT_0;
 }

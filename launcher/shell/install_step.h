@@ -4,16 +4,29 @@
 
 #include <windows.h>
 
-// Ends when the installer has started the application; at once when the user declines to
-// close the running application, another launcher on the machine is installing, or the
-// installer does not start; otherwise when the wait's limits say (DecideWaitEnd). Then the
-// set-aside build is removed if the application is installed and put back if not.
-void InstallUpdate();
+#include <optional>
 
-// Settles a backup that an earlier launcher left beside the application folder (it ended
-// during an install), under the install lock; does nothing without one. For the start of a run,
-// before the installed version is read.
+#include "environment/installed_build.h"
+
+// Ends when the installer has started the application and no process of the installer's file
+// runs any more; at once when the user declines to close the running application, another
+// launcher on the machine is installing, or the installer does not start; otherwise when the
+// wait's limits say (DecideWaitEnd), or the session ends. Then the set-aside build is removed
+// if the folder holds the `offered` build (or newer; any whole build when none is known) and
+// put back if not.
+void InstallUpdate(const std::optional<BuildVersion>& offered);
+
+// Settles backups that an earlier launcher left beside the application folder (it ended
+// during an install), under the install lock and only while no process of the downloaded
+// installer's file runs; does nothing without one. For the start of a run, before the
+// installed version is read.
 void RecoverInstall();
+
+// The window thread's part when the session ends: while a folder is set aside, the install
+// step settles at once, and this waits for it (bounded) before Windows ends the process.
+void SettleBeforeSessionEnd();
+// Whether the session is ending: nothing more is started.
+bool IsSessionEnding();
 
 // Why the wait for the application ends, short of its appearing.
 enum class WaitEnd {
@@ -22,8 +35,8 @@ enum class WaitEnd {
     Leftovers,  // the installer ended 5 minutes ago; something it started still runs
 };
 
-// `installerRunning`: the installer's own process runs (a person may be at its wizard: no
-// limit); `anythingRunning`: it or anything it started runs; the times since each was first
-// seen ended.
+// `installerRunning`: a process of the installer's file runs (a person may be at its wizard,
+// or a copy it handed over to works: no limit); `anythingRunning`: it or anything it started
+// runs; the times since each was first seen ended.
 WaitEnd DecideWaitEnd(bool installerRunning, bool anythingRunning, DWORD sinceInstallerEndedMs,
                       DWORD sinceAllEndedMs);

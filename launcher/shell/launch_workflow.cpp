@@ -90,10 +90,21 @@ DownloadDecision DownloadWithRetry(HeldInstaller& installer)
 
 void StartApplicationIfNeeded()
 {
-    if (FindProcessByName(kApplicationExeName) != 0)
+    // Windows is about to end every process of the session.
+    if (IsSessionEnding() || FindProcessByName(kApplicationExeName) != 0)
         return;
     if (IsApplicationFilePresent())
         RunProgram(GetApplicationPath());
+}
+
+// The build the service offers, read as the check reads versions; none when its text is no
+// version (any whole build then counts as installed).
+std::optional<BuildVersion> OfferedBuild(const UpdateInfo& info)
+{
+    BuildVersion offered;
+    if (!ParseVersionText(info.GetLatestVersion(), offered.major, offered.minor))
+        return std::nullopt;
+    return offered;
 }
 
 void RunWorkflow()
@@ -114,7 +125,7 @@ void RunWorkflow()
         if (DownloadWithRetry(installer) == DownloadDecision::EndRun)
             return;
         SetLauncherStatus(StateInstalling);
-        InstallUpdate();
+        InstallUpdate(OfferedBuild(record.info));
     }
     StartApplicationIfNeeded();
 }

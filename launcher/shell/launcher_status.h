@@ -30,6 +30,9 @@ LauncherStatus& GetLauncherStatus();
 // Posted by the worker to the splash window once the run is over: the window ends the message
 // loop whatever its state (minimised, hidden or covered windows are never painted).
 inline constexpr UINT WM_LAUNCHER_DONE = WM_APP + 1;
+// Posted by the install step: wParam TRUE while the application folder is set aside (a session
+// that ends then is held up with a reason shown), FALSE once it is settled.
+inline constexpr UINT WM_LAUNCHER_SET_ASIDE = WM_APP + 2;
 
 // Stores the state and the progress, then invalidates the whole splash window (with erase).
 // Does not wait for the repaint.

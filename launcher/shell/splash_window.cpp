@@ -6,6 +6,8 @@
 #include "presentation/splash_painter.h"
 #include "presentation/ui_language.h"
 #include "resources/resource_ids.h"
+#include "environment/system_functions.h"
+#include "shell/install_step.h"
 #include "shell/launch_workflow.h"
 #include "shell/launcher_status.h"
 
@@ -16,6 +18,38 @@ wchar_t g_className[100];
 
 // Per user session (Local\): two launchers would write and run the same Setup.exe.
 constexpr wchar_t kSingleLauncherMutex[] = L"Local\\OskerMapUpdaterLauncher";
+
+using ShutdownBlockReasonCreateFn = BOOL(WINAPI*)(HWND, LPCWSTR);
+using ShutdownBlockReasonDestroyFn = BOOL(WINAPI*)(HWND);
+
+// Vista and later: while the application folder is set aside, a session end names the reason
+// (the installing text) instead of ending the launcher unannounced.
+void BlockSessionEnd(HWND window, bool block)
+{
+    static const auto create = FindSystemFunction<ShutdownBlockReasonCreateFn>(
+        L"user32.dll", "ShutdownBlockReasonCreate");
+    static const auto destroy = FindSystemFunction<ShutdownBlockReasonDestroyFn>(
+        L"user32.dll", "ShutdownBlockReasonDestroy");
+    if (!create || !destroy)
+        return;
+    if (!block) {
+        destroy(window);
+        return;
+    }
+    wchar_t reason[256] = {};
+    LoadStringW(GetModuleHandleW(nullptr), IDS_INSTALLING, reason, 256);
+    create(window, reason);
+}
+
+// Ended during the install step, the launcher would leave the application set aside and the
+// installer unwatched; the run ends by itself once the step is done.
+bool IgnoreCloseWhileInstalling()
+{
+    if (GetLauncherStatus().state.load() != StateInstalling)
+        return false;
+    WriteLog(GetLogFile(), L"close ignored while installing");
+    return true;
+}
 
 }  // namespace
 
@@ -94,6 +128,19 @@ LRESULT CALLBACK LauncherWndProc(HWND window, UINT message, WPARAM wParam, LPARA
         EndPaint(window, &paint);
         return 0;
     }
+    case WM_CLOSE:
+        if (IgnoreCloseWhileInstalling())
+            return 0;
+        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_LAUNCHER_SET_ASIDE:
+        BlockSessionEnd(window, wParam != FALSE);
+        return 0;
+    case WM_ENDSESSION:
+        if (wParam) {
+            WriteLog(GetLogFile(), L"session ends");
+            SettleBeforeSessionEnd();
+        }
+        return 0;
     case WM_LAUNCHER_DONE:
         WriteLog(GetLogFile(), L"exit\n");
         PostQuitMessage(0);

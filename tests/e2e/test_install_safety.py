@@ -1,17 +1,23 @@
 """Installers that cannot be right, end to end: the release launcher.exe under Wine never loses
 the installed application to an installer without a size, one that is no program, is cancelled,
-fails half way or is cut short with the launcher; never waits without end for one that does not
-start or never starts the application, or leaves a program running; and installs from a
-temporary folder whose name the ANSI code page cannot write."""
+fails half way, writes a cut-short program or is cut short with the launcher; never waits
+without end for one that does not start or never starts the application, or leaves a program
+running; waits for one that hands over to a copy of itself; never follows a link standing at a
+name it writes; keeps the run going when the window is closed during the install; and installs
+from a temporary folder whose name the ANSI code page cannot write."""
 
 from __future__ import annotations
 
 import getpass
+import os
+import shutil
+import stat
+import tempfile
 import time
 import unittest
 from pathlib import Path
 
-from harness import (APP_EXE, BACKUP_REMOVED, RESTORED, SET_ASIDE, LauncherCase, Run,
+from harness import (APP_EXE, BACKUP, BACKUP_REMOVED, RESTORED, SET_ASIDE, LauncherCase, Run,
                      md5_hex)
 
 
@@ -34,7 +40,8 @@ class InstallSafety(LauncherCase):
     def offer(self, installer: bytes, **fields) -> None:
         self.service.set_download(installer)
         fields.setdefault("FileSize", str(len(installer)))
-        self.service.set_check_reply(LatestVersion="2.06", MD5=md5_hex(installer), **fields)
+        fields.setdefault("LatestVersion", "2.06")
+        self.service.set_check_reply(MD5=md5_hex(installer), **fields)
 
     def escape_failure_dialog(self) -> None:
         found = self.machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
@@ -85,17 +92,18 @@ class InstallSafety(LauncherCase):
                           "setup not started, no wait", RESTORED, "exit", ""], steps)
         self.assert_installed("2.5", ["maps"])
 
-    def test_a_cancelled_or_half_done_installer_gives_the_application_back(self) -> None:
+    def test_a_cancelled_half_done_or_cut_short_install_gives_the_application_back(self) -> None:
         self.offer(self.installer)
-        for mode in ("fail", "half"):
+        for mode, code in (("fail", 1), ("half", 4), ("cut-short", 1)):
             with self.subTest(mode=mode):
                 self.machine.reset()
                 self.machine.install_app("2.5")
                 run = self.start(env={"STAND_IN_SETUP_MODE": mode})
                 self.assertEqual(0, run.wait(150))
                 steps = self.after_update_offer(run)[1:]
-                self.assertEqual(["setup ended, application not running after 60 s", RESTORED,
-                                  "exit", ""], steps[-4:])
+                self.assertEqual(["setup ended, application not running after 60 s",
+                                  f"install failed, setup exit code: {code}", RESTORED,
+                                  "exit", ""], steps[-5:])
                 self.assert_installed("2.5")
 
     def test_an_installer_that_never_starts_the_application_is_waited_for_60_s(self) -> None:
@@ -143,6 +151,69 @@ class InstallSafety(LauncherCase):
         self.assertEqual(0, again.wait(60))
         self.assertIn(RESTORED, again.log_lines())
         self.assert_installed("2.5")
+
+    def test_a_link_at_the_backup_name_is_never_followed(self) -> None:
+        outside = Path(tempfile.mkdtemp(prefix="launcher-outside-"))
+        backup_link = self.machine.app_dir.parent / "Osker Map Updater backup"
+        try:
+            (outside / "precious.txt").write_text("must survive")
+            backup_link.symlink_to(outside, target_is_directory=True)
+            self.offer(self.installer)
+            run = self.start()
+            self.assertEqual(0, run.wait(120))
+            lines = run.log_lines()
+            self.assertIn("backup name taken, left alone: " + BACKUP, lines)
+            self.assertIn(BACKUP_REMOVED.replace(BACKUP, BACKUP + " 2"), lines)
+            self.assertEqual(["precious.txt"], os.listdir(outside))
+            self.assertEqual("must survive", (outside / "precious.txt").read_text())
+            self.assertTrue(backup_link.is_symlink())
+            self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
+            self.assertEqual(1, len(self.machine.wait_app_starts(1)))
+        finally:
+            if backup_link.is_symlink():
+                backup_link.unlink()
+            shutil.rmtree(outside, ignore_errors=True)
+
+    def test_read_only_files_never_leave_anything_beside_the_folder(self) -> None:
+        settings = self.machine.app_dir / "settings.ini"
+        settings.write_text("read-only")
+        os.chmod(settings, stat.S_IREAD)
+        self.offer(self.installer)
+        self.assertEqual(0, self.start().wait(120))
+        self.assert_installed("2.6")
+        # The next update is cancelled after leaving a read-only file of its own.
+        self.machine.end_stand_in_apps()
+        self.machine.app_starts_log.unlink()
+        self.offer(self.installer, LatestVersion="2.07")
+        run = self.start(env={"STAND_IN_SETUP_MODE": "fail-read-only"})
+        self.assertEqual(0, run.wait(150))
+        steps = self.after_update_offer(run)
+        self.assertIn("install failed, setup exit code: 1223", steps)
+        self.assertEqual([RESTORED, "exit", ""], steps[-3:])
+        self.assert_installed("2.6")
+
+    def test_an_installer_handing_over_to_a_copy_of_itself_is_waited_for(self) -> None:
+        self.offer(self.installer)
+        run = self.start(env={"STAND_IN_SETUP_MODE": "hand-over"})
+        self.assertEqual(0, run.wait(180))
+        self.assertGreaterEqual(run.elapsed, 70)
+        steps = self.after_update_offer(run)
+        self.assertNotIn(RESTORED, steps)
+        self.assertEqual([BACKUP_REMOVED, "exit", ""], steps[-3:])
+        self.assert_installed("2.6")
+
+    def test_closing_the_window_during_the_install_lets_the_run_finish(self) -> None:
+        self.offer(self.installer)
+        run = self.start(env={"STAND_IN_SETUP_DELAY_MS": "8000"})
+        self.assertTrue(self.wait_setup_log("waiting 8000 ms"))
+        splash = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "10000")
+        self.assertTrue(splash and splash[0]["found"], "no splash window")
+        self.machine.ui("close", "--hwnd", str(splash[0]["hwnd"]))
+        self.assertEqual(0, run.wait(60))
+        steps = self.after_update_offer(run)
+        self.assertIn("close ignored while installing", steps)
+        self.assertEqual([BACKUP_REMOVED, "exit", ""], steps[-3:])
+        self.assert_installed("2.6")
 
     def test_a_temporary_folder_outside_the_ansi_code_page_installs(self) -> None:
         self.offer(self.installer)

@@ -102,7 +102,7 @@ void PrepareMachine()
 DWORD WINAPI WorkerLikeTheLaunchers(void*)
 {
     ApplyUiLanguage(false);
-    InstallUpdate();
+    InstallUpdate(BuildVersion{2, 6});
     return 0;
 }
 
@@ -263,21 +263,71 @@ TEST(InstallUpdate, DecidesWhatWineCannotShow)
     EXPECT_EQ(WaitEnd::None, DecideWaitEnd(false, false, 5 * kMinute, kMinute - 1000));
     EXPECT_EQ(WaitEnd::Grace, DecideWaitEnd(false, false, kMinute, kMinute));
 
-    EXPECT_EQ(SetAsideRoad::SetAside, DecideAfterSetAside(true, 0, false));
-    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_SHARING_VIOLATION, false));
-    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_ACCESS_DENIED, false));
-    EXPECT_EQ(SetAsideRoad::NothingToMove,
-              DecideAfterSetAside(false, ERROR_FILE_NOT_FOUND, false));
-    // A backup that could not be restored stops the install; a remnant of one does not.
-    EXPECT_EQ(SetAsideRoad::Skip, DecideAfterSetAside(false, ERROR_ALREADY_EXISTS, true));
-    EXPECT_EQ(SetAsideRoad::Emptied, DecideAfterSetAside(false, ERROR_ALREADY_EXISTS, false));
-    // A restore that failed leaves the backup, and the next start restores it again.
-    EXPECT_EQ(BackupAction::Restore, DecideForBackup(true, false, true));
-    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(true, true, true));
-    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(true, false, false));  // no partial
+    // A scanner or an open file refuses the rename for a moment: tried again, then the
+    // installer runs over the folder. Nothing is ever emptied in place.
+    EXPECT_EQ(SetAsideRoad::SetAside, DecideAfterSetAside(true, 0, 0));
+    for (const DWORD error : {DWORD{ERROR_SHARING_VIOLATION}, DWORD{ERROR_ACCESS_DENIED}}) {
+        EXPECT_EQ(SetAsideRoad::Retry, DecideAfterSetAside(false, error, 0));
+        EXPECT_EQ(SetAsideRoad::Retry, DecideAfterSetAside(false, error, 3));
+        EXPECT_EQ(SetAsideRoad::InstallOver, DecideAfterSetAside(false, error, 4));
+    }
+    EXPECT_EQ(SetAsideRoad::InstallOver, DecideAfterSetAside(false, ERROR_ALREADY_EXISTS, 0));
+    EXPECT_EQ(SetAsideRoad::NothingToMove, DecideAfterSetAside(false, ERROR_FILE_NOT_FOUND, 0));
 
     EXPECT_TRUE(IsInstallLockTaken(true, WAIT_OBJECT_0));
     EXPECT_TRUE(IsInstallLockTaken(true, WAIT_ABANDONED));  // its launcher ended mid-install
     EXPECT_FALSE(IsInstallLockTaken(true, WAIT_TIMEOUT));   // another launcher installs
     EXPECT_FALSE(IsInstallLockTaken(false, WAIT_FAILED));   // another user's: access denied
+}
+
+TEST(InstallUpdate, KeepsOnlyTheOfferedBuildAndNeverTouchesANameItDidNotMake)
+{
+    const BuildVersion offered{2, 6};
+    const struct {
+        std::optional<BuildVersion> folder;
+        bool afterInstall, counts;
+    } builds[] = {
+        {BuildVersion{2, 6}, true, true},    {BuildVersion{2, 10}, true, true},
+        {BuildVersion{3, 0}, true, true},    {BuildVersion{2, 5}, true, false},
+        {std::nullopt, true, false},  // missing, cut short or unreadable
+        // At start the folder must be newer than the backup's build to win over it.
+        {BuildVersion{2, 6}, false, false},  {BuildVersion{2, 7}, false, true},
+        {std::nullopt, false, false},
+    };
+    for (const auto& b : builds)
+        EXPECT_EQ(b.counts, FolderBuildCounts(b.folder, offered, !b.afterInstall))
+            << (b.folder ? b.folder->minor : -1) << (b.afterInstall ? " after" : " at start");
+    EXPECT_EQ(BackupAction::Restore, DecideForBackup(true, false));
+    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(true, true));
+    EXPECT_EQ(BackupAction::RemoveBackup, DecideForBackup(false, false));  // nothing to put back
+
+    constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+    constexpr DWORD kLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(BackupName::Free, ClassifyBackupName(INVALID_FILE_ATTRIBUTES, false, false));
+    EXPECT_EQ(BackupName::Ours, ClassifyBackupName(kFolder, false, true));
+    EXPECT_EQ(BackupName::Ours, ClassifyBackupName(kFolder | FILE_ATTRIBUTE_READONLY, false, true));
+    EXPECT_EQ(BackupName::Foreign, ClassifyBackupName(kFolder, false, false));  // the user's
+    EXPECT_EQ(BackupName::Foreign, ClassifyBackupName(kLink, false, true));     // a junction
+    EXPECT_EQ(BackupName::Foreign, ClassifyBackupName(kFolder, true, true));    // Wine's link
+    EXPECT_EQ(BackupName::Foreign, ClassifyBackupName(FILE_ATTRIBUTE_ARCHIVE, false, true));
+}
+
+TEST(InstallUpdate, ReadsABuildOnlyFromAWholeProgramImage)
+{
+    const std::string image = ReadFileBytes(BuildPath(L"fixtures\\app-2.6\\Osker Map Updater.exe"));
+    ASSERT_GT(image.size(), 8192u);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(image.data());
+    const auto size = static_cast<int64_t>(image.size());
+    EXPECT_TRUE(IsImageComplete(bytes, image.size(), size));
+    EXPECT_FALSE(IsImageComplete(bytes, 4096, 4096));  // an installer cut short
+    EXPECT_FALSE(IsImageComplete(bytes, image.size(), size - 1));
+    EXPECT_FALSE(IsImageComplete(reinterpret_cast<const unsigned char*>("MZ garbage"), 10, 10));
+
+    const std::wstring path = TempFile(L"cut-short.exe");
+    ASSERT_TRUE(WriteFileBytes(path, image.substr(0, 4096)));
+    EXPECT_FALSE(ReadBuild(path).has_value());
+    ASSERT_TRUE(WriteFileBytes(path, image));
+    EXPECT_EQ((BuildVersion{2, 6}), ReadBuild(path));
+    DeleteFileW(path.c_str());
+    EXPECT_FALSE(ReadBuild(path).has_value());
 }
