@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <wininet.h>
+#include <wtsapi32.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -27,6 +29,7 @@ inline void CloseInternetHandle(HINTERNET handle) { InternetCloseHandle(handle);
 inline void ReleaseCryptProvider(HCRYPTPROV provider) { CryptReleaseContext(provider, 0); }
 inline void DestroyCryptHash(HCRYPTHASH hash) { CryptDestroyHash(hash); }
 inline void FreeGlobal(HGLOBAL block) { GlobalFree(block); }
+inline void FreeWtsMemory(void* memory) { WTSFreeMemory(memory); }
 
 // Kernel handles fail with null (most) or INVALID_HANDLE_VALUE (CreateFileW, snapshots):
 // both are held as nothing.
@@ -92,6 +95,9 @@ using UniqueCryptProvider =
 using UniqueCryptHash =
     UniqueResource<owner_detail::Kind<HCRYPTHASH, 0, owner_detail::DestroyCryptHash>>;
 using UniqueGlobal = UniqueResource<owner_detail::Kind<HGLOBAL, nullptr, owner_detail::FreeGlobal>>;
+// Memory the terminal services functions hand out (WTSEnumerateProcessesW's list).
+using UniqueWtsMemory =
+    UniqueResource<owner_detail::Kind<void*, nullptr, owner_detail::FreeWtsMemory>>;
 
 // GDI objects keep their own type, so that a font owner hands out an HFONT.
 template <typename Object>
@@ -172,4 +178,25 @@ public:
 
 private:
     bool m_open;
+};
+
+// COM on this thread, apartment-threaded, for as long as the scope lasts; left alone when the
+// thread already had COM in another model (then it is not this scope's to end).
+class ComApartment {
+public:
+    ComApartment()
+        : m_initialized(SUCCEEDED(
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+    {
+    }
+    ~ComApartment()
+    {
+        if (m_initialized)
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool m_initialized;
 };

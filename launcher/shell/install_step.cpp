@@ -25,7 +25,7 @@ void WaitForApplication(const ProgramStart& setup)
     DWORD allEndedAt = 0;
     bool installerEnded = false;
     bool allEnded = false;
-    while (FindProcessByName(kApplicationExeName) == 0) {
+    while (FindApplicationProcess(UnreadableSession::Own) == 0) {
         const DWORD now = GetTickCount();
         if (!installerEnded && !IsStartedProcessRunning(setup)) {
             installerEnded = true;
@@ -54,7 +54,7 @@ void WaitForApplication(const ProgramStart& setup)
 
 bool IsApplicationInstalled()
 {
-    return FindProcessByName(kApplicationExeName) != 0 || IsApplicationFilePresent();
+    return FindApplicationProcess() != 0 || IsApplicationFilePresent();
 }
 
 }  // namespace
@@ -88,7 +88,7 @@ void RecoverInstall()
 void InstallUpdate()
 {
     WriteLog(GetLogFile(), L"check whether application is running");
-    while (FindProcessByName(kApplicationExeName) != 0) {
+    while (FindApplicationProcess(UnreadableSession::Own) != 0) {
         wchar_t caption[1024] = {};
         wchar_t text[1024] = {};
         LoadStringW(GetModuleHandleW(nullptr), IDS_APP_RUNNING_CAPTION, caption, 1024);
@@ -110,7 +110,7 @@ void InstallUpdate()
         return;
 
     WriteLog(GetLogFile(), L"run setup: %s", GetSetupPath().c_str());
-    const ProgramStart setup = StartProgram(GetSetupPath(), true);
+    const ProgramStart setup = StartProgram(GetSetupPath(), true, GetLauncherContext().window);
     WriteLog(GetLogFile(), L"Wait Application run: retrun code : %d", setup.code);
     if (setup.code <= 31) {
         WriteLog(GetLogFile(), L"setup not started, no wait");

@@ -90,10 +90,11 @@ DownloadDecision DownloadWithRetry(HeldInstaller& installer)
 
 void StartApplicationIfNeeded()
 {
-    if (FindProcessByName(kApplicationExeName) != 0)
+    // A copy this launcher can't tell apart (an elevated one) counts: never a second copy.
+    if (FindApplicationProcess(UnreadableSession::Own) != 0)
         return;
     if (IsApplicationFilePresent())
-        RunProgram(GetApplicationPath());
+        RunProgram(GetApplicationPath(), GetLauncherContext().window);
 }
 
 void RunWorkflow()
@@ -140,6 +141,11 @@ bool DownloadInstaller(DownloadReport* report)
     }
     if (GetSetupPath().empty()) {
         WriteLog(GetLogFile(), L"temp path error: no download folder");
+        return false;
+    }
+    // Without Program Files there is no folder to install to, only a path on the current drive.
+    if (GetApplicationDirectory().empty()) {
+        WriteLog(GetLogFile(), L"program files path error: no application folder");
         return false;
     }
     return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize,
