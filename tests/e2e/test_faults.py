@@ -78,12 +78,17 @@ class FaultRun(LauncherCase):
             self.answer_failure_dialog()
             self.assertEqual(0, run.wait(60))
             lines = run.log_lines()
-            # Waited out a while, then given up; the whole, checked file stays as the part.
+            # Waited out a while, tried once more from the kept part without a request, then
+            # given up; the whole, checked file stays as the part.
             failure = lines.index("download error")
             self.assertTrue(lines[failure - 1].startswith(
                 f"file replace fail: {self.setup_path}, code: "), lines)
-            self.assertEqual(4, len([l for l in lines if l.startswith("file replace error, code: ")
+            self.assertEqual(8, len([l for l in lines if l.startswith("file replace error, code: ")
                                      and " again in " in l]), lines)
+            self.assertIn("download: part already whole and checked, %d bytes"
+                          % len(self.installer), lines)
+            self.assertEqual(1, len([r for r in self.service.requests()
+                                     if r["path"] == "/files/Setup.exe"]))
             part = self.machine.download_dir / "Setup.exe.part"
             self.assertEqual([part], list(self.machine.download_dir.glob("Setup.exe.*")))
             self.assertEqual(self.installer, part.read_bytes())
