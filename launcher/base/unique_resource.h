@@ -29,7 +29,6 @@ inline void CloseInternetHandle(HINTERNET handle) { InternetCloseHandle(handle);
 inline void ReleaseCryptProvider(HCRYPTPROV provider) { CryptReleaseContext(provider, 0); }
 inline void DestroyCryptHash(HCRYPTHASH hash) { CryptDestroyHash(hash); }
 inline void FreeGlobal(HGLOBAL block) { GlobalFree(block); }
-inline void FreeWtsMemory(void* memory) { WTSFreeMemory(memory); }
 
 // Kernel handles fail with null (most) or INVALID_HANDLE_VALUE (CreateFileW, snapshots):
 // both are held as nothing.
@@ -45,6 +44,14 @@ struct FindKind {
     static Pointer None() { return INVALID_HANDLE_VALUE; }
     static void Free(Pointer handle) { CloseFindHandle(handle); }
     static bool IsNone(Pointer handle) { return handle == INVALID_HANDLE_VALUE || handle == nullptr; }
+};
+
+// The terminal services functions' lists (WTSEnumerateProcessesW's).
+struct WtsMemoryKind {
+    using Pointer = void*;
+    static Pointer None() { return nullptr; }
+    static void Free(Pointer memory) { WTSFreeMemory(memory); }
+    static bool IsNone(const void* memory) { return memory == nullptr; }
 };
 
 }  // namespace owner_detail
@@ -96,8 +103,7 @@ using UniqueCryptHash =
     UniqueResource<owner_detail::Kind<HCRYPTHASH, 0, owner_detail::DestroyCryptHash>>;
 using UniqueGlobal = UniqueResource<owner_detail::Kind<HGLOBAL, nullptr, owner_detail::FreeGlobal>>;
 // Memory the terminal services functions hand out (WTSEnumerateProcessesW's list).
-using UniqueWtsMemory =
-    UniqueResource<owner_detail::Kind<void*, nullptr, owner_detail::FreeWtsMemory>>;
+using UniqueWtsMemory = UniqueResource<owner_detail::WtsMemoryKind>;
 
 // GDI objects keep their own type, so that a font owner hands out an HFONT.
 template <typename Object>

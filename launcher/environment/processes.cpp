@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -173,12 +174,12 @@ DWORD FindProcessByName(const std::wstring& exeName, const std::wstring& shortNa
     DWORD ownSession = 0;
     const bool ownKnown = ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) != FALSE;
     const bool unreadableIsOwn = unreadable == UnreadableSession::Own && IsVistaOrLater();
-    for (const NamedProcess& process : found) {
-        if (IsInOwnSession(process.sessionKnown, process.session, ownKnown, ownSession,
-                           unreadableIsOwn))
-            return process.id;
-    }
-    return 0;
+    const auto counted =
+        std::find_if(found.begin(), found.end(), [&](const NamedProcess& process) {
+            return IsInOwnSession(process.sessionKnown, process.session, ownKnown, ownSession,
+                                  unreadableIsOwn);
+        });
+    return counted == found.end() ? 0 : counted->id;
 }
 
 DWORD FindApplicationProcess(UnreadableSession unreadable)
