@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <wininet.h>
+#include <wtsapi32.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -42,6 +44,14 @@ struct FindKind {
     static Pointer None() { return INVALID_HANDLE_VALUE; }
     static void Free(Pointer handle) { CloseFindHandle(handle); }
     static bool IsNone(Pointer handle) { return handle == INVALID_HANDLE_VALUE || handle == nullptr; }
+};
+
+// The terminal services functions' lists (WTSEnumerateProcessesW's).
+struct WtsMemoryKind {
+    using Pointer = void*;
+    static Pointer None() { return nullptr; }
+    static void Free(Pointer memory) { WTSFreeMemory(memory); }
+    static bool IsNone(const void* memory) { return memory == nullptr; }
 };
 
 }  // namespace owner_detail
@@ -92,6 +102,8 @@ using UniqueCryptProvider =
 using UniqueCryptHash =
     UniqueResource<owner_detail::Kind<HCRYPTHASH, 0, owner_detail::DestroyCryptHash>>;
 using UniqueGlobal = UniqueResource<owner_detail::Kind<HGLOBAL, nullptr, owner_detail::FreeGlobal>>;
+// Memory the terminal services functions hand out (WTSEnumerateProcessesW's list).
+using UniqueWtsMemory = UniqueResource<owner_detail::WtsMemoryKind>;
 
 // GDI objects keep their own type, so that a font owner hands out an HFONT.
 template <typename Object>
@@ -205,4 +217,25 @@ private:
     }
 
     HANDLE m_mutex = nullptr;
+};
+
+// COM on this thread, apartment-threaded, for as long as the scope lasts; left alone when the
+// thread already had COM in another model (then it is not this scope's to end).
+class ComApartment {
+public:
+    ComApartment()
+        : m_initialized(SUCCEEDED(
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+    {
+    }
+    ~ComApartment()
+    {
+        if (m_initialized)
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool m_initialized;
 };

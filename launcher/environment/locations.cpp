@@ -32,13 +32,30 @@ std::wstring BuildProductFolder(std::wstring base)
 
 }  // namespace
 
+bool IsUsableFolderPath(bool found, const wchar_t* path)
+{
+    if (!found || !path)
+        return false;
+    // "C:\..." or "\\server\share...": "\Osker" or "Osker" would be on the current drive or in
+    // the current folder.
+    const bool drive = path[0] != L'\0' && path[1] == L':' && path[2] == L'\\';
+    const bool share = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\0';
+    return drive || share;
+}
+
 const std::wstring& GetProgramFilesDirectory()
 {
     static std::wstring directory;
-    if (directory.empty()) {
+    static bool asked = false;
+    if (!asked) {
+        asked = true;
         wchar_t buffer[MAX_PATH] = {};
-        SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_PROGRAM_FILES, FALSE);
-        directory = buffer;
+        const BOOL found =
+            SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_PROGRAM_FILES, FALSE);
+        if (IsUsableFolderPath(found != FALSE, buffer))
+            directory = buffer;
+        else
+            WriteLog(GetLogFile(), L"program files path error, answer: %s", buffer);
     }
     return directory;
 }
@@ -46,7 +63,7 @@ const std::wstring& GetProgramFilesDirectory()
 const std::wstring& GetApplicationDirectory()
 {
     static std::wstring directory;
-    if (directory.empty())
+    if (directory.empty() && !GetProgramFilesDirectory().empty())
         directory = BuildProductFolder(GetProgramFilesDirectory() + L'\\');
     return directory;
 }
@@ -54,7 +71,7 @@ const std::wstring& GetApplicationDirectory()
 const std::wstring& GetApplicationBackupDirectory()
 {
     static std::wstring directory;
-    if (directory.empty()) {
+    if (directory.empty() && !GetApplicationDirectory().empty()) {
         directory = GetApplicationDirectory();
         directory.pop_back();
         directory += L" backup";
@@ -65,7 +82,7 @@ const std::wstring& GetApplicationBackupDirectory()
 const std::wstring& GetApplicationPath()
 {
     static std::wstring path;
-    if (path.empty()) {
+    if (path.empty() && !GetApplicationDirectory().empty()) {
         path = GetApplicationDirectory() + kApplicationExeName;
         WriteLog(GetLogFile(), L"Tavrel Updater path: %s", path.c_str());
     }
@@ -80,7 +97,7 @@ const std::wstring& GetDownloadDirectory()
         const DWORD length = GetTempPathW(MAX_PATH, buffer);
         // A failed or cut-off temporary path stays empty: appended to, it would name a folder
         // relative to the current directory.
-        if (length == 0 || length >= MAX_PATH || PathIsRelativeW(buffer))
+        if (length == 0 || length >= MAX_PATH || !IsUsableFolderPath(true, buffer))
             return directory;
         // The temporary folder already ends with a backslash.
         directory = BuildProductFolder(buffer);

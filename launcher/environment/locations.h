@@ -5,6 +5,11 @@
 #include <cstdint>
 #include <string>
 
+// Whether a folder lookup's answer can be built on: `found` the call's result, and the path a
+// full one with its drive or share ("\Osker" would be on whatever drive is current).
+bool IsUsableFolderPath(bool found, const wchar_t* path);
+
+// Empty, logged once, when the system gives no usable folder; so then is every path below.
 const std::wstring& GetProgramFilesDirectory();
 // <Program Files>\Osker\Osker Map Updater\ ; creates missing folder levels.
 const std::wstring& GetApplicationDirectory();

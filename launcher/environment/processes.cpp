@@ -4,7 +4,15 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
+#include <wtsapi32.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <vector>
+
+#include "environment/busy_file.h"
+#include "environment/locations.h"
+#include "environment/managed_application.h"
 #include "environment/system_functions.h"
 #include "log/log_file.h"
 
@@ -24,35 +32,187 @@ void LogDecision(const StartDecision& decision)
         WriteLog(GetLogFile(), decision.logFormat, decision.logValue);
 }
 
-}  // namespace
+// A process named like the program, with its session when that could be read.
+struct NamedProcess {
+    DWORD id;
+    bool sessionKnown;
+    DWORD session;
+};
 
-DWORD FindProcessByName(const std::wstring& exeName)
+// Upper case as the file system compares names: the same in every locale.
+std::wstring UpperCase(const wchar_t* text)
+{
+    std::wstring upper(text ? text : L"");
+    if (!upper.empty())
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text, static_cast<int>(upper.size()),
+                     upper.data(), static_cast<int>(upper.size()));
+    return upper;
+}
+
+// The 8.3 name of an existing file; empty when there is no such file.
+std::wstring ShortFileName(const std::wstring& path)
+{
+    wchar_t shortPath[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    const wchar_t* name = wcsrchr(shortPath, L'\\');
+    return name ? name + 1 : shortPath;
+}
+
+// Every process with its session, from terminal services: none is opened, so an elevated one
+// is listed like any other. False when the list can't be had.
+bool ListWithSessions(const std::wstring& exeName, const std::wstring& shortName,
+                      std::vector<NamedProcess>& found)
+{
+    WTS_PROCESS_INFOW* list = nullptr;
+    DWORD count = 0;
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count))
+        return false;
+    const UniqueWtsMemory owner(list);
+    for (DWORD i = 0; i < count; ++i) {
+        if (list[i].pProcessName && IsSameProgramName(list[i].pProcessName, exeName, shortName))
+            found.push_back({list[i].ProcessId, true, list[i].SessionId});
+    }
+    return true;
+}
+
+// The same from a snapshot, each process asked for its session, which needs the right to
+// query it: an elevated process refuses a medium-integrity launcher.
+bool ListFromSnapshot(const std::wstring& exeName, const std::wstring& shortName,
+                      std::vector<NamedProcess>& found)
 {
     const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
-        return 0;
-    DWORD ownSession = 0;
-    const bool ownKnown = ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) != FALSE;
+        return false;
     PROCESSENTRY32W entry;
     ZeroMemory(&entry, sizeof entry);
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
          more = Process32NextW(snapshot.Get(), &entry)) {
-        if (exeName != entry.szExeFile)
+        if (!IsSameProgramName(entry.szExeFile, exeName, shortName))
             continue;
         DWORD session = 0;
         const bool known = ProcessIdToSessionId(entry.th32ProcessID, &session) != FALSE;
-        if (IsInOwnSession(known, session, ownKnown, ownSession))
-            return entry.th32ProcessID;
+        found.push_back({entry.th32ProcessID, known, session});
     }
-    return 0;
+    return true;
 }
 
-bool IsInOwnSession(bool known, DWORD session, bool ownKnown, DWORD ownSession)
+bool IsVistaOrLater()
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExW(&version) && version.dwMajorVersion >= 6;
+}
+
+// CreateProcessW, a busy file waited out; 0 or the last error. With `watch` the process is
+// left suspended until it is in its job, so that nothing it starts can escape the job.
+DWORD CreateWhenFree(const std::wstring& path, bool watch, PROCESS_INFORMATION& info)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    return RetryWhileBusy(L"CreateProcess", [&] {
+        // Quoted: unquoted, "C:\Program Files\X\app.exe" would start C:\Program.exe if one
+        // existed.
+        std::wstring commandLine = L"\"" + path + L"\"";
+        return CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                              watch ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &info)
+                   ? DWORD{0}
+                   : GetLastError();
+    });
+}
+
+// A job holding the process and everything it starts; empty when refused (where the launcher
+// already runs in a job and jobs do not nest, before Windows 8): the installer's own process
+// is then what is watched.
+UniqueHandle PutInJob(HANDLE process)
+{
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job)
+        return job;
+    // The installer starts the application in this job too; one that manages jobs of its own
+    // (browser engines do) needs its children let out, since before Windows 8 a process in a
+    // job can't be put into another.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    if (!AssignProcessToJobObject(job.Get(), process))
+        job.Reset();
+    return job;
+}
+
+// The shell starts the program and asks for consent. The prompt belongs to `owner`, so that it
+// comes to the front instead of flashing in the taskbar, and the shell gets the COM apartment
+// it expects on this thread.
+StartDecision StartThroughShell(const std::wstring& path, HWND owner, UniqueHandle& process)
+{
+    const ComApartment apartment;
+    SHELLEXECUTEINFOW execute = {};
+    execute.cbSize = sizeof execute;
+    // NOCLOSEPROCESS: the process handle to watch; FLAG_NO_UI: failures go to the log, not to a
+    // message box (the consent prompt is still shown); NOASYNC: done before the call returns.
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    execute.hwnd = owner;
+    execute.lpFile = path.c_str();
+    execute.nShow = SW_SHOW;
+    const BOOL executed = ShellExecuteExW(&execute);
+    const DWORD error = executed ? 0 : GetLastError();
+    if (executed)
+        process = UniqueHandle(execute.hProcess);
+    return DecideAfterShellExecute(executed != FALSE, error, static_cast<bool>(process));
+}
+
+}  // namespace
+
+DWORD FindProcessByName(const std::wstring& exeName, const std::wstring& shortName,
+                        UnreadableSession unreadable)
+{
+    std::vector<NamedProcess> found;
+    if (!ListWithSessions(exeName, shortName, found) &&
+        !ListFromSnapshot(exeName, shortName, found))
+        return 0;
+    DWORD ownSession = 0;
+    const bool ownKnown = ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) != FALSE;
+    const bool unreadableIsOwn = unreadable == UnreadableSession::Own && IsVistaOrLater();
+    const auto counted =
+        std::find_if(found.begin(), found.end(), [&](const NamedProcess& process) {
+            return IsInOwnSession(process.sessionKnown, process.session, ownKnown, ownSession,
+                                  unreadableIsOwn);
+        });
+    return counted == found.end() ? 0 : counted->id;
+}
+
+DWORD FindApplicationProcess(UnreadableSession unreadable)
+{
+    // Asked each time: the short name exists only while the file does.
+    const std::wstring path = GetApplicationDirectory() + kApplicationExeName;
+    return FindProcessByName(kApplicationExeName, ShortFileName(path), unreadable);
+}
+
+bool IsSameProgramName(const wchar_t* reported, const std::wstring& longName,
+                       const std::wstring& shortName)
+{
+    const std::wstring name = UpperCase(reported);
+    return name == UpperCase(longName.c_str()) ||
+           (!shortName.empty() && name == UpperCase(shortName.c_str()));
+}
+
+bool IsInOwnSession(bool known, DWORD session, bool ownKnown, DWORD ownSession,
+                    bool unreadableIsOwn)
 {
     if (!ownKnown)
         return true;
-    return known && session == ownSession;
+    if (!known)
+        return unreadableIsOwn;
+    return session == ownSession;
+}
+
+bool IsAnotherInstanceRunning(bool created, DWORD error)
+{
+    return created ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
 }
 
 UINT WinExecCodeFor(DWORD error)
@@ -101,58 +261,23 @@ StartDecision DecideAfterShellExecute(bool executed, DWORD error, bool hasProces
     return decision;
 }
 
-ProgramStart StartProgram(const std::wstring& path, bool watch)
+ProgramStart StartProgram(const std::wstring& path, bool watch, HWND owner)
 {
     ProgramStart started;
-    // Quoted: unquoted, "C:\Program Files\X\app.exe" would start C:\Program.exe if one existed.
-    std::wstring commandLine = L"\"" + path + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION info = {};
-    // Suspended until it is in its job, so that nothing it starts can escape the job.
-    const BOOL created = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                                        watch ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup,
-                                        &info);
-    const DWORD createError = created ? 0 : GetLastError();
-    StartDecision decision = DecideAfterCreateProcess(created != FALSE, createError);
+    const DWORD createError = CreateWhenFree(path, watch, info);
+    StartDecision decision = DecideAfterCreateProcess(createError == 0, createError);
     LogDecision(decision);
 
-    if (created) {
+    if (createError == 0) {
         started.process = UniqueHandle(info.hProcess);
         UniqueHandle thread(info.hThread);
         if (watch) {
-            // Refused where the launcher already runs in a job and jobs do not nest (before
-            // Windows 8); the installer's own process is then what is watched.
-            UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-            if (job) {
-                // The installer starts the application in this job too; one that manages jobs
-                // of its own (browser engines do) needs its children let out, since before
-                // Windows 8 a process in a job can't be put into another.
-                JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-                limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-                SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
-                                        sizeof limits);
-            }
-            if (job && AssignProcessToJobObject(job.Get(), info.hProcess))
-                started.job = std::move(job);
+            started.job = PutInJob(info.hProcess);
             ResumeThread(thread.Get());
         }
     } else if (decision.startThroughShell) {
-        SHELLEXECUTEINFOW execute = {};
-        execute.cbSize = sizeof execute;
-        // NOCLOSEPROCESS: the process handle to watch; FLAG_NO_UI: failures go to the log, not
-        // to a message box (the consent prompt is still shown).
-        execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-        execute.lpFile = path.c_str();
-        execute.nShow = SW_SHOW;
-        const BOOL executed = ShellExecuteExW(&execute);
-        const DWORD shellError = executed ? 0 : GetLastError();
-        if (executed)
-            started.process = UniqueHandle(execute.hProcess);
-        decision = DecideAfterShellExecute(executed != FALSE, shellError,
-                                           static_cast<bool>(started.process));
+        decision = StartThroughShell(path, owner, started.process);
         LogDecision(decision);
     }
 
@@ -162,9 +287,9 @@ ProgramStart StartProgram(const std::wstring& path, bool watch)
     return started;
 }
 
-UINT RunProgram(const std::wstring& path)
+UINT RunProgram(const std::wstring& path, HWND owner)
 {
-    return StartProgram(path, false).code;
+    return StartProgram(path, false, owner).code;
 }
 
 bool IsStartedProcessRunning(const ProgramStart& program)

@@ -81,7 +81,7 @@ void WaitForApplication(const ProgramStart& setup)
     Since allEnded;
     for (;;) {
         const bool installerRunning = IsInstallerRunning(setup);
-        if (FindProcessByName(kApplicationExeName) != 0 && !installerRunning)
+        if (FindApplicationProcess(UnreadableSession::Own) != 0 && !installerRunning)
             return;
         const DWORD now = GetTickCount();
         installerEnded.Update(!installerRunning, now);
@@ -109,7 +109,7 @@ void WaitForApplication(const ProgramStart& setup)
 // Asks the user to close the running application until it is closed; false when declined.
 bool AskToCloseApplication()
 {
-    while (FindProcessByName(kApplicationExeName) != 0) {
+    while (FindApplicationProcess(UnreadableSession::Own) != 0) {
         wchar_t caption[1024] = {};
         wchar_t text[1024] = {};
         LoadStringW(GetModuleHandleW(nullptr), IDS_APP_RUNNING_CAPTION, caption, 1024);
@@ -139,7 +139,7 @@ void SettleInstall(const std::wstring& backup, const ProgramStart& setup,
 ProgramStart RunInstaller()
 {
     WriteLog(GetLogFile(), L"run setup: %s", GetSetupPath().c_str());
-    ProgramStart setup = StartProgram(GetSetupPath(), true);
+    ProgramStart setup = StartProgram(GetSetupPath(), true, GetLauncherContext().window);
     WriteLog(GetLogFile(), L"Wait Application run: retrun code : %d", setup.code);
     if (setup.code <= 31) {
         WriteLog(GetLogFile(), L"setup not started, no wait");

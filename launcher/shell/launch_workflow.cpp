@@ -90,11 +90,12 @@ DownloadDecision DownloadWithRetry(HeldInstaller& installer)
 
 void StartApplicationIfNeeded()
 {
-    // Windows is about to end every process of the session.
-    if (IsSessionEnding() || FindProcessByName(kApplicationExeName) != 0)
+    // Windows is about to end every process of the session. A copy this launcher can't tell
+    // apart (an elevated one) counts: never a second copy.
+    if (IsSessionEnding() || FindApplicationProcess(UnreadableSession::Own) != 0)
         return;
     if (IsApplicationFilePresent())
-        RunProgram(GetApplicationPath());
+        RunProgram(GetApplicationPath(), GetLauncherContext().window);
 }
 
 // The build the service offers, read as the check reads versions; none when its text is no
@@ -151,6 +152,11 @@ bool DownloadInstaller(DownloadReport* report)
     }
     if (GetSetupPath().empty()) {
         WriteLog(GetLogFile(), L"temp path error: no download folder");
+        return false;
+    }
+    // Without Program Files there is no folder to install to, only a path on the current drive.
+    if (GetApplicationDirectory().empty()) {
+        WriteLog(GetLogFile(), L"program files path error: no application folder");
         return false;
     }
     return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize,

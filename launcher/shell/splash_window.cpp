@@ -2,6 +2,7 @@
 
 #include "base/unique_resource.h"
 #include "dialogs/dialog_base.h"
+#include "environment/processes.h"
 #include "log/log_file.h"
 #include "presentation/splash_painter.h"
 #include "presentation/ui_language.h"
@@ -59,7 +60,7 @@ bool HandOverToRunningLauncher(HINSTANCE instance)
     static UniqueHandle mutex;
     mutex.Reset(CreateMutexW(nullptr, FALSE, kSingleLauncherMutex));
     const DWORD error = GetLastError();
-    if (!mutex || error != ERROR_ALREADY_EXISTS)
+    if (!IsAnotherInstanceRunning(static_cast<bool>(mutex), error))
         return false;
 
     wchar_t className[100] = {};

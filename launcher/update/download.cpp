@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/unique_resource.h"
+#include "environment/busy_file.h"
 #include "environment/directory_removal.h"
 #include "environment/locations.h"
 #include "log/log_file.h"
@@ -101,6 +102,8 @@ public:
         ResumeRecord record;
         const bool recorded = ReadRecord(m_recordPath, record);
         const int64_t partSize = MeasureFileSize(m_part);
+        if (TakeVerifiedPart(partSize))
+            return true;
         m_start = ResumeStart(recorded ? &record : nullptr, m_url, m_size, m_md5, partSize);
         if (m_start > 0) {
             m_record = record;
@@ -116,6 +119,8 @@ public:
 
     Outcome Run(InternetHandles& handles)
     {
+        if (m_verified)
+            return PutInPlace();
         bool opened = false;
         if (m_start > 0) {
             const Outcome resumed = AskForRest(handles, opened);
@@ -157,6 +162,12 @@ public:
     void Finish(Outcome outcome)
     {
         m_output.Close();
+        if (outcome != Outcome::Success && m_verified) {
+            // Whole and checked, only not yet in place: never downloaded again for that.
+            DeleteFileW(m_recordPath.c_str());
+            m_kept = m_size;
+            return;
+        }
         if (outcome == Outcome::Success || !m_resumable) {
             m_kept = 0;
             if (outcome != Outcome::Success)
@@ -297,12 +308,39 @@ private:
                 return Outcome::Failed;
             }
         }
-        if (!MoveFileExW(m_part.c_str(), m_destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        m_verified = m_checkMd5;
+        return PutInPlace();
+    }
+
+    Outcome PutInPlace()
+    {
+        const DWORD error = ReplaceFileWhenFree(m_part, m_destination);
+        if (error != 0) {
             WriteLog(GetLogFile(), L"file replace fail: %s, code: %d", m_destination.c_str(),
-                     GetLastError());
+                     error);
             return Outcome::Failed;
         }
         return Outcome::Success;
+    }
+
+    // A whole part whose MD5 is the offer's: an earlier try checked it but could not put it in
+    // place. Used as it is, without a request.
+    bool TakeVerifiedPart(int64_t partSize)
+    {
+        if (!m_checkMd5 || partSize != m_size)
+            return false;
+        m_start = m_size;
+        const bool same = m_output.Open(m_part, L"rb") && HashPart() &&
+                          lstrcmpiW(m_digest->Finish().c_str(), m_md5.c_str()) == 0;
+        m_output.Close();
+        m_digest.reset();
+        m_start = 0;
+        if (!same)
+            return false;
+        WriteLog(GetLogFile(), L"download: part already whole and checked, %I64d bytes", m_size);
+        m_start = m_size;
+        m_verified = true;
+        return true;
     }
 
     const std::wstring m_url;
@@ -321,6 +359,7 @@ private:
     int64_t m_kept = 0;
     int32_t m_published = 0;
     bool m_resumable = false;
+    bool m_verified = false;  // the part is the whole installer, its MD5 checked
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "environment/busy_file.h"
 #include "log/log_file.h"
 #include "update/crypt_digest.h"
 #include "update/signer_pins.h"
@@ -124,8 +125,10 @@ bool AcceptInstaller(const std::wstring& path, HeldInstaller& held)
         return true;
 
     HeldInstaller file;
-    if (!file.Open(path)) {
-        const DWORD error = GetLastError();
+    // A scanner looks at every new executable first.
+    const DWORD error =
+        RetryWhileBusy(L"setup open", [&] { return file.Open(path) ? DWORD{0} : GetLastError(); });
+    if (error != 0) {
         WriteLog(GetLogFile(), L"setup open error, code: %d", error);
         return false;
     }

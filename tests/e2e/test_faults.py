@@ -65,7 +65,7 @@ class FaultRun(LauncherCase):
             subprocess.run(["umount", str(mount_point)], capture_output=True)
             shutil.rmtree(mount_point, ignore_errors=True)
 
-    def test_locked_destination_fails_the_download_and_keeps_the_locked_file(self) -> None:
+    def test_locked_destination_keeps_the_checked_part_for_the_next_run(self) -> None:
         self.machine.download_dir.mkdir(parents=True, exist_ok=True)
         self.machine.setup_path.write_bytes(b"held by another program")
         holder = subprocess.Popen(["wine", str(self.machine.ui_driver), "hold-file", "--path",
@@ -78,17 +78,36 @@ class FaultRun(LauncherCase):
             self.answer_failure_dialog()
             self.assertEqual(0, run.wait(60))
             lines = run.log_lines()
-            # The whole, checked file could not take the other program's place; it is dropped.
+            # Waited out a while, tried once more from the kept part without a request, then
+            # given up; the whole, checked file stays as the part.
             failure = lines.index("download error")
             self.assertTrue(lines[failure - 1].startswith(
                 f"file replace fail: {self.setup_path}, code: "), lines)
-            self.assertEqual([], list(self.machine.download_dir.glob("Setup.exe.*")))
+            self.assertEqual(8, len([l for l in lines if l.startswith("file replace error, code: ")
+                                     and " again in " in l]), lines)
+            self.assertIn("download: part already whole and checked, %d bytes"
+                          % len(self.installer), lines)
+            self.assertEqual(1, len([r for r in self.service.requests()
+                                     if r["path"] == "/files/Setup.exe"]))
+            part = self.machine.download_dir / "Setup.exe.part"
+            self.assertEqual([part], list(self.machine.download_dir.glob("Setup.exe.*")))
+            self.assertEqual(self.installer, part.read_bytes())
         finally:
             holder.kill()
             holder.wait()
             holder.stdout.close()
         self.assertEqual(b"held by another program", self.machine.setup_path.read_bytes())
         self.assert_old_application_untouched()
+
+        # Let go: the next run installs from the part without downloading it again.
+        downloads = [r for r in self.service.requests() if r["path"] == "/files/Setup.exe"]
+        second = Run(self.machine, self.service, watch=False)
+        self.assertEqual(0, second.wait(120))
+        self.assertIn("download: part already whole and checked, %d bytes" % len(self.installer),
+                      second.log_lines())
+        self.assertEqual(downloads, [r for r in self.service.requests()
+                                     if r["path"] == "/files/Setup.exe"])
+        self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
 
     def test_install_never_follows_links_out_of_the_folder(self) -> None:
         outside = Path(tempfile.mkdtemp(prefix="launcher-outside-"))

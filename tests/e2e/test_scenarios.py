@@ -4,12 +4,12 @@ behind, whether the application was started, and the states the window showed.""
 
 from __future__ import annotations
 
+import subprocess
+import time
 import unittest
 
-import time
-
 from harness import (APP_EXE, BACKUP_REMOVED, SET_ASIDE, Fault, LauncherCase, Run, md5_hex,
-                     preamble)
+                     preamble, windows_path)
 from update_service import build_check_reply, unreachable_port
 
 
@@ -62,6 +62,39 @@ class UpdateRoads(Scenario):
         self.assertGreater(len(shown), 5, run.watch_log)
 
 
+    def test_a_scanner_holding_the_fresh_installer_is_waited_out(self) -> None:
+        """A virus scanner takes every new executable for a look, sharing nothing, for 3 s."""
+        self.machine.install_app("2.5")
+        self.offer("2.06", visible=False, MD5=md5_hex(self.installer))
+        scanner = subprocess.Popen(
+            ["wine", str(self.machine.ui_driver), "hold-file", "--path",
+             windows_path(self.machine.setup_path), "--when-present", "1", "--ms", "3000",
+             "--timeout", "120000"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            self.assertIn(b'"waiting":1', scanner.stdout.readline())
+            run = Run(self.machine, self.service, watch=False)
+            self.assertEqual(0, run.wait(120))
+            self.assertIn(b'"held":1', scanner.stdout.readline())
+        finally:
+            scanner.kill()
+            scanner.wait()
+            scanner.stdout.close()
+
+        lines = run.log_lines()
+        waits = [l for l in lines if l.startswith("CreateProcess error, code: ")]
+        self.assertTrue(waits, lines)
+        self.assertTrue(all(l.startswith("CreateProcess error, code: 32, again in ") for l in waits),
+                        waits)
+        code = [l for l in lines if l.startswith("Wait Application run: retrun code : ")]
+        self.assertEqual(["Wait Application run: retrun code : 33"], code)
+        self.assertIn(BACKUP_REMOVED, lines)
+        self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
+        self.assertEqual(1, len([r for r in self.service.requests()
+                                 if r["path"] == "/files/Setup.exe"]))
+        starts = self.machine.wait_app_starts(1)
+        self.assertEqual(["started 2.6"], [s.split(" pid=")[0] for s in starts])
+
+
 def reply_lines(body: bytes) -> list[str]:
     """How a reply body shows in the log: after "check update answer:" and a blank, line by line.
     Every line feed is stored as CR LF, so the reply's own CR LF shows as CR CR LF."""
@@ -100,6 +133,24 @@ class CheckRoads(Scenario):
         self.assertIn("no update", second.log_lines())
         time.sleep(1.0)
         self.assertEqual(1, len(self.machine.app_starts()))
+
+    def test_application_started_by_a_capitalised_path_is_not_started_again(self) -> None:
+        # Windows reports the starter's spelling: a shortcut written in capitals.
+        self.machine.install_app("2.5")
+        app = subprocess.Popen(
+            ["wine", "C:\\PROGRAM FILES\\OSKER\\OSKER MAP UPDATER\\OSKER MAP UPDATER.EXE"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertEqual(1, len(self.machine.wait_app_starts(1, timeout=30)))
+            self.service.set_check_reply(build_check_reply(LatestVersion="2.05"))
+            run = Run(self.machine, self.service, watch=False)
+            self.assertEqual(0, run.wait(60))
+            self.assertIn("no update", run.log_lines())
+            time.sleep(1.0)
+            self.assertEqual(1, len(self.machine.app_starts()), self.machine.app_starts())
+        finally:
+            self.machine.end_stand_in_apps()
+            app.wait(30)
 
     def test_service_unreachable_starts_what_is_installed(self) -> None:
         self.machine.install_app("2.5")

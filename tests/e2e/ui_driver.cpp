@@ -17,7 +17,9 @@
 //       owns the window (once, or every `ms` until the window is gone)
 //   ui_driver first-paint --exe PATH [--class C] [--timeout ms]
 //       starts a program and measures the time until its window's client area is painted
-//   ui_driver hold-file --path P --ms N     keeps a file open with no sharing for N ms
+//   ui_driver hold-file --path P --ms N [--when-present 1 --timeout ms]
+//       keeps a file open with no sharing for N ms; with --when-present, from the moment it
+//       appears (a virus scanner's look at a new executable)
 #include <windows.h>
 #include <psapi.h>
 
@@ -459,16 +461,38 @@ int FirstPaint(const std::map<std::wstring, std::wstring>& options)
     return painted < 0 ? 1 : 0;
 }
 
+// With --when-present 1 it waits (at most --timeout ms) for the file to appear and takes it at
+// once, as a virus scanner does with every new executable; only reading, but sharing nothing.
+HANDLE OpenToHold(const std::map<std::wstring, std::wstring>& options)
+{
+    const std::wstring path = Option(options, L"--path");
+    if (Option(options, L"--when-present") != L"1")
+        return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0,
+                           nullptr);
+    std::printf("{\"waiting\":1}\n");
+    std::fflush(stdout);
+    const DWORD timeout = static_cast<DWORD>(_wtoi(Option(options, L"--timeout", L"60000").c_str()));
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetTickCount() - start >= timeout)
+            return file;
+        Sleep(1);
+    }
+}
+
 int HoldFile(const std::map<std::wstring, std::wstring>& options)
 {
-    HANDLE file = CreateFileW(Option(options, L"--path").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = OpenToHold(options);
     std::printf("{\"held\":%d}\n", file != INVALID_HANDLE_VALUE ? 1 : 0);
     std::fflush(stdout);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     Sleep(static_cast<DWORD>(_wtoi(Option(options, L"--ms", L"10000").c_str())));
     CloseHandle(file);
+    std::printf("{\"released\":1}\n");
+    std::fflush(stdout);
     return 0;
 }
 

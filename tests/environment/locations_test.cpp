@@ -82,6 +82,22 @@ TEST(Locations, BuildsThePathsFromTheSystemFoldersCreatingBothFolderLevels)
     EXPECT_FALSE(FileExists(GetSetupPath())) << "asking for the setup path created the file";
 }
 
+TEST(Locations, BuildsOnlyOnAFolderLookupThatGaveAFullPath)
+{
+    // A failed Program Files or temporary folder lookup must not turn into "\Osker\..." on
+    // whatever drive is current: the folder is then empty and the install refused.
+    EXPECT_TRUE(IsUsableFolderPath(true, L"C:\\Program Files"));
+    EXPECT_TRUE(IsUsableFolderPath(true, L"D:\\"));
+    EXPECT_TRUE(IsUsableFolderPath(true, L"\\\\server\\share\\Temp\\"));
+    EXPECT_FALSE(IsUsableFolderPath(false, L"C:\\Program Files"));  // the call failed
+    EXPECT_FALSE(IsUsableFolderPath(true, L""));
+    EXPECT_FALSE(IsUsableFolderPath(true, nullptr));
+    EXPECT_FALSE(IsUsableFolderPath(true, L"\\"));
+    EXPECT_FALSE(IsUsableFolderPath(true, L"\\Program Files"));
+    EXPECT_FALSE(IsUsableFolderPath(true, L"C:Program Files"));
+    EXPECT_FALSE(IsUsableFolderPath(true, L"Program Files"));
+}
+
 TEST(Locations, LogsTheApplicationPathOnceHoweverOftenItIsAsked)
 {
     for (int i = 0; i < 3; ++i)

@@ -2,8 +2,13 @@
 // application as the program: its start records in %TEMP% say which build started.
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
+#include <wtsapi32.h>
+
+#include <cwchar>
 
 #include <string>
 #include <vector>
@@ -11,6 +16,7 @@
 #include "environment/managed_application.h"
 #include "environment/processes.h"
 #include "support/test_support.h"
+#include "update/import_hook.h"
 
 using namespace test_support;
 
@@ -79,24 +85,105 @@ struct Scratch {
     ~Scratch() { RemoveTree(path); }
 };
 
+// Faked answers for what Wine never shows: an elevated process's session, and the shell.
+ImportHook* g_enumerateHook = nullptr;
+enum class ListAnswer { Real, OtherSession, Fails };
+ListAnswer g_listAnswer = ListAnswer::Real;
+
+BOOL WINAPI RefuseOthersSession(DWORD processId, DWORD* session)
+{
+    if (processId != GetCurrentProcessId()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    *session = 1;
+    return TRUE;
+}
+
+BOOL WINAPI FakeEnumerateProcesses(HANDLE server, DWORD reserved, DWORD version,
+                                   WTS_PROCESS_INFOW** list, DWORD* count)
+{
+    if (g_listAnswer == ListAnswer::Fails) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return FALSE;
+    }
+    const BOOL listed = g_enumerateHook->Original<decltype(&WTSEnumerateProcessesW)>()(
+        server, reserved, version, list, count);
+    // The real list, with every session read as 1 (this process's, as faked above) or 2.
+    for (DWORD i = 0; listed && i < *count; ++i)
+        (*list)[i].SessionId =
+            g_listAnswer == ListAnswer::OtherSession && (*list)[i].ProcessId != GetCurrentProcessId()
+                ? 2
+                : 1;
+    return listed;
+}
+
+BOOL WINAPI RequireElevation(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                             DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    SetLastError(740);  // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+}
+
+HWND g_promptOwner = nullptr;
+bool g_apartmentThreaded = false;
+
+BOOL WINAPI DeclineConsent(SHELLEXECUTEINFOW* execute)
+{
+    g_promptOwner = execute->hwnd;
+    // A thread already in a single-threaded apartment refuses to join the multithreaded one.
+    const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    g_apartmentThreaded = joined == RPC_E_CHANGED_MODE;
+    if (SUCCEEDED(joined))
+        CoUninitialize();
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+}
+
 }  // namespace
 
-TEST(FindProcessByName, MatchesTheWholeExecutableNameCaseIncluded)
+TEST(FindProcessByName, MatchesTheWholeExecutableNameInAnyCase)
 {
     EndProcessesNamed(kApplicationExeName);
     const Scratch folder{BuildPath(L"tests\\process-names")};
     CreateDirectoryW(folder.path.c_str(), nullptr);
-    const std::wstring lowerCase = folder.path + L"\\osker map updater.exe";
-    ASSERT_TRUE(CopyFileTo(StandIn(L"2.5"), lowerCase));
+    // Windows reports the starter's spelling: here a shortcut's, in capitals.
+    const std::wstring capitals = folder.path + L"\\OSKER MAP UPDATER.EXE";
+    ASSERT_TRUE(CopyFileTo(StandIn(L"2.5"), capitals));
 
-    ChildProcess app(Quoted(lowerCase));
+    ChildProcess app(Quoted(capitals));
     ASSERT_TRUE(app.Started());
-    ASSERT_TRUE(WaitFor([&] { return FindProcessByName(L"osker map updater.exe") == app.Id(); },
+    ASSERT_TRUE(WaitFor([&] { return FindProcessByName(kApplicationExeName) == app.Id(); },
                         kStartMs));
-    EXPECT_EQ(0u, FindProcessByName(kApplicationExeName));
+    EXPECT_EQ(app.Id(), FindProcessByName(L"osker map updater.exe"));
     EXPECT_EQ(0u, FindProcessByName(L"osker map updater"));
-    EXPECT_EQ(0u, FindProcessByName(lowerCase));
+    EXPECT_EQ(0u, FindProcessByName(capitals));
     app.Kill();
+    EndProcessesNamed(L"OSKER MAP UPDATER.EXE");
+}
+
+TEST(FindProcessByName, ComparesNamesAsTheFileSystemDoesLongOrShort)
+{
+    const std::wstring longName = kApplicationExeName;
+    const std::wstring shortName = L"OSKERM~1.EXE";
+    const struct {
+        const wchar_t* reported;
+        bool same;
+    } cases[] = {
+        {L"Osker Map Updater.exe", true},  {L"OSKER MAP UPDATER.EXE", true},
+        {L"osker map updater.exe", true},  {L"OSKERM~1.EXE", true},
+        {L"oskerm~1.exe", true},           {L"Osker Map Updater", false},
+        {L"Osker Map Updater.exe.bak", false}, {L"OSKERM~2.EXE", false},
+        {L"C:\\Program Files\\Osker\\Osker Map Updater\\Osker Map Updater.exe", false},
+        {L"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(c.reported, c.reported + wcslen(c.reported)));
+        EXPECT_EQ(c.same, IsSameProgramName(c.reported, longName, shortName));
+    }
+    // Without a short name (the file is gone, or has none), the long one alone counts.
+    EXPECT_FALSE(IsSameProgramName(L"", longName, L""));
+    EXPECT_TRUE(IsSameProgramName(L"OSKER MAP UPDATER.EXE", longName, L""));
 }
 
 TEST(FindProcessByName, GivesTheFirstOfSeveralInSnapshotOrderAndZeroForNone)
@@ -203,10 +290,86 @@ TEST(StartProgram, DecidesTheWayTheCodeTheLineAndTheWait)
 TEST(FindProcessByName, CountsOnlyTheLaunchersOwnSession)
 {
     // Wine runs everything in one session: the other answers are checked on the decision.
-    EXPECT_TRUE(IsInOwnSession(true, 1, true, 1));
-    EXPECT_FALSE(IsInOwnSession(true, 2, true, 1));   // another user's, in session 2
-    EXPECT_FALSE(IsInOwnSession(false, 0, true, 1));  // unreadable: on XP, another user's
-    EXPECT_TRUE(IsInOwnSession(false, 2, false, 1));  // own session unknown: all count
+    const struct {
+        const char* road;
+        bool known;
+        DWORD session;
+        bool ownKnown;
+        bool unreadableIsOwn;
+        bool counted;
+    } cases[] = {
+        {"same session", true, 1, true, false, true},
+        {"another user's, in session 2", true, 2, true, true, false},
+        {"unreadable, XP or the installed rule: another user's", false, 0, true, false, false},
+        {"unreadable before a start, from Vista on: maybe elevated", false, 0, true, true, true},
+        {"own session unknown: all count", true, 2, false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.road);
+        EXPECT_EQ(c.counted, IsInOwnSession(c.known, c.session, c.ownKnown, 1, c.unreadableIsOwn));
+    }
+    // The one-launcher mutex: made by an elevated launcher, it exists but can't be opened.
+    EXPECT_TRUE(IsAnotherInstanceRunning(true, ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(IsAnotherInstanceRunning(true, 0));
+    EXPECT_TRUE(IsAnotherInstanceRunning(false, ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(IsAnotherInstanceRunning(false, ERROR_INVALID_HANDLE));  // a name clash: run
+}
+
+TEST(FindProcessByName, ReadsSessionsWithoutOpeningProcessesAndDoubtsOnlyWhereAsked)
+{
+    EndProcessesNamed(kApplicationExeName);
+    ChildProcess app(Quoted(StandIn(L"2.5")));
+    ASSERT_TRUE(WaitFor([&] { return FindProcessByName(kApplicationExeName) == app.Id(); },
+                        kStartMs));
+    // As for an elevated process: the application's own session can't be asked.
+    ImportHook query("kernel32.dll", "ProcessIdToSessionId",
+                     reinterpret_cast<const void*>(&RefuseOthersSession));
+    ImportHook list("wtsapi32.dll", "WTSEnumerateProcessesW",
+                    reinterpret_cast<const void*>(&FakeEnumerateProcesses));
+    g_enumerateHook = &list;
+    ASSERT_TRUE(query.Installed() && list.Installed());
+
+    const struct {
+        const char* road;
+        ListAnswer answer;
+        bool found;         // counted when an unreadable session is another's
+        bool foundInDoubt;  // counted before a start (Wine reports Vista or later)
+    } cases[] = {
+        {"listed by terminal services", ListAnswer::Real, true, true},
+        {"listed in another session", ListAnswer::OtherSession, false, false},
+        {"no list: each process asked, refused", ListAnswer::Fails, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.road);
+        g_listAnswer = c.answer;
+        EXPECT_EQ(c.found ? app.Id() : 0u, FindProcessByName(kApplicationExeName));
+        EXPECT_EQ(c.foundInDoubt ? app.Id() : 0u,
+                  FindProcessByName(kApplicationExeName, {}, UnreadableSession::Own));
+    }
+    g_listAnswer = ListAnswer::Real;
+    app.Kill();
+}
+
+TEST(StartProgram, OwnsTheConsentPromptBySplashAndGivesTheShellAnApartment)
+{
+    HWND splash = CreateWindowExW(0, L"STATIC", L"splash", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, splash);
+    ImportHook create("kernel32.dll", "CreateProcessW",
+                      reinterpret_cast<const void*>(&RequireElevation));
+    ImportHook shell("shell32.dll", "ShellExecuteExW",
+                     reinterpret_cast<const void*>(&DeclineConsent));
+    ASSERT_TRUE(create.Installed() && shell.Installed());
+
+    EXPECT_EQ(5u, StartProgram(StandIn(L"2.5"), true, splash).code);
+    EXPECT_EQ(splash, g_promptOwner);
+    EXPECT_TRUE(g_apartmentThreaded);
+    // The apartment ends with the call: this thread is free to choose again.
+    const HRESULT after = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    EXPECT_TRUE(SUCCEEDED(after));
+    if (SUCCEEDED(after))
+        CoUninitialize();
+    DestroyWindow(splash);
 }
 
 TEST(StartProgram, WatchesTheProgramAndWhatItStartsUntilAllHaveEnded)
