@@ -4,20 +4,19 @@
 #include "presentation/font_settings.h"
 #include "presentation/ui_language.h"
 #include "resources/resource_ids.h"
-#include "update/update_record.h"
 
-CManualDownloadDlg::CManualDownloadDlg() : CDlg(IDD_MANUAL_DOWNLOAD) {}
+CManualDownloadDlg::CManualDownloadDlg(std::wstring link, std::wstring fileName)
+    : CDlg(IDD_MANUAL_DOWNLOAD), m_link(std::move(link)), m_fileName(std::move(fileName))
+{
+}
 
 void CManualDownloadDlg::OnInitDialog(HWND dialog)
 {
     m_window = dialog;
     CenterOnScreen(dialog);
     wchar_t instructions[1025] = {};
-    const UpdateInfo& info = GetUpdateRecord().info;
-    const std::wstring link = info.GetDownloadLink();
-    const std::wstring fileName = info.GetFileName();
     const std::wstring format = LoadResString(IDS_MANUAL_STEPS);
-    wsprintfW(instructions, format.c_str(), link.c_str(), fileName.c_str());
+    wsprintfW(instructions, format.c_str(), m_link.c_str(), m_fileName.c_str());
 
     HWND box = GetDlgItem(dialog, IDC_INSTRUCTIONS);
     SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(GetFontSettings().m_hFont.Get()), 0);
@@ -31,9 +30,9 @@ int32_t CManualDownloadDlg::OnCommand(uint32_t command)
     if (command == IDCANCEL)
         return 0;
     if (command == IDC_COPY_LINK) {
-        // Built anew: the instructions may have been cut, the link on the clipboard never is.
-        const std::wstring link = GetUpdateRecord().info.GetDownloadLink();
-        CopyTextToClipboard(m_window, std::wstring(link.c_str()));
+        // From the link itself: the instructions may have been cut, the link on the clipboard
+        // never is.
+        CopyTextToClipboard(m_window, std::wstring(m_link.c_str()));
     }
     return 1;
 }

@@ -8,12 +8,15 @@
 
 class CManualDownloadDlg : public CDlg {
 public:
-    CManualDownloadDlg();
+    // `link` the installer's address, `fileName` the name it is saved under.
+    CManualDownloadDlg(std::wstring link, std::wstring fileName);
     void OnInitDialog(HWND dialog) override;
     int32_t OnCommand(uint32_t command) override;
 
 private:
     HWND m_window = nullptr;
+    const std::wstring m_link;
+    const std::wstring m_fileName;
 };
 
 // Puts exactly `text` on the clipboard as Unicode text only. False when the clipboard could

@@ -3,6 +3,7 @@
 #include <winioctl.h>
 
 #include <memory>
+#include <vector>
 
 #include "base/unique_resource.h"
 #include "environment/system_functions.h"
@@ -120,7 +121,19 @@ void DeleteOneFile(const std::wstring& path, DWORD attributes, bool clearReadOnl
         SetFileAttributesW(path.c_str(), attributes);
 }
 
-void EmptyFolder(const std::wstring& base, bool clearReadOnly);
+void EmptyFolder(const std::wstring& base, bool clearReadOnly,
+                 const std::vector<std::wstring>* keep = nullptr);
+
+bool IsKept(const std::vector<std::wstring>* keep, const std::wstring& name)
+{
+    if (!keep)
+        return false;
+    for (const std::wstring& kept : *keep) {
+        if (lstrcmpiW(kept.c_str(), name.c_str()) == 0)
+            return true;
+    }
+    return false;
+}
 
 void RemoveEntry(const std::wstring& path, DWORD attributes, EntryTreatment treatment,
                  bool clearReadOnly)
@@ -144,8 +157,10 @@ void RemoveEntry(const std::wstring& path, DWORD attributes, EntryTreatment trea
     }
 }
 
-// Removes what `base` holds, depth first, as far as possible; `base` itself stays.
-void EmptyFolder(const std::wstring& base, bool clearReadOnly)
+// Removes what `base` holds, depth first, as far as possible; `base` itself stays, and so do
+// the entries of its own named in `keep` (each removal of another is logged).
+void EmptyFolder(const std::wstring& base, bool clearReadOnly,
+                 const std::vector<std::wstring>* keep)
 {
     // Each entry must resolve to this folder's own final path and its name; Wine shows a Unix
     // link to a file as a plain file, and only the final path gives it away. Where the system
@@ -159,7 +174,7 @@ void EmptyFolder(const std::wstring& base, bool clearReadOnly)
     if (search) {
         do {
             const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
+            if (name == L"." || name == L".." || IsKept(keep, name))
                 continue;
             const std::wstring path = base + L'\\' + name;
             const DWORD attributes = found.dwFileAttributes;
@@ -176,6 +191,8 @@ void EmptyFolder(const std::wstring& base, bool clearReadOnly)
                 resolvesElsewhere = finalEntry.empty() ||
                     lstrcmpiW(finalEntry.c_str(), (finalBase + L'\\' + name).c_str()) != 0;
             }
+            if (keep)
+                WriteLog(GetLogFile(), L"removed from download folder: %s", name.c_str());
             RemoveEntry(path, attributes, ClassifyEntry(attributes, tag, tagKnown, resolvesElsewhere),
                         clearReadOnly);
         } while (FindNextFileW(search.Get(), &found));
@@ -282,4 +299,11 @@ bool RemoveDirectoryTree(const std::wstring& directory)
     EmptyFolder(base, true);
     RemoveDirectoryW(base.c_str());
     return GetFileAttributesW(base.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+void ClearFolderExcept(const std::wstring& directory, const std::vector<std::wstring>& keep)
+{
+    const std::wstring base = WithoutTrailingBackslash(directory);
+    if (!base.empty())
+        EmptyFolder(base, true, &keep);
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Removes every file and folder below `directory`, depth first, as far as possible. The
 // directory of the first call in the process is kept; any other directory passed in is removed
@@ -16,6 +17,10 @@ void DeleteDirectoryTree(const std::wstring& directory);
 // set aside, or what a failed installer left). A link in the directory's own place is left
 // alone. True when it is gone afterwards (or was never there).
 bool RemoveDirectoryTree(const std::wstring& directory);
+
+// Removes everything in `directory` but the entries named in `keep` (case aside), in the same
+// link-safe way, read-only ones too; logs "removed from download folder: NAME" for each.
+void ClearFolderExcept(const std::wstring& directory, const std::vector<std::wstring>& keep);
 
 // Whether `path` leads somewhere other than its own place: its final path is not its folder's
 // followed by its name, or cannot be read on a system that can tell (Vista and later). Wine

@@ -105,14 +105,6 @@ const std::wstring& GetDownloadDirectory()
     return directory;
 }
 
-const std::wstring& GetSetupPath()
-{
-    static std::wstring path;
-    if (path.empty() && !GetDownloadDirectory().empty())
-        path = GetDownloadDirectory() + kSetupFileName;
-    return path;
-}
-
 bool GetFileVersion(const wchar_t* path, uint16_t& major, uint16_t& minor)
 {
     DWORD ignored = 0;

@@ -22,8 +22,6 @@ const std::wstring& GetApplicationPath();
 // <Temp>\Osker\Osker Map Updater\ ; creates missing folder levels. Empty when the temporary
 // folder's path can't be formed (the call failed, or the path is too long); never relative.
 const std::wstring& GetDownloadDirectory();
-// The downloaded installer's path in the download folder; empty when that folder is.
-const std::wstring& GetSetupPath();
 
 // The first two numbers of a file's version resource; outputs written only on success.
 bool GetFileVersion(const wchar_t* path, uint16_t& major, uint16_t& minor);

@@ -106,6 +106,14 @@ bool IsVistaOrLater()
     return GetVersionExW(&version) && version.dwMajorVersion >= 6;
 }
 
+// The folder a program starts in: its own, as a shortcut would give it; an installer then sees
+// its own folder rather than whatever folder the launcher was started in.
+std::wstring ProgramFolder(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
 // CreateProcessW, a busy file waited out; 0 or the last error. With `watch` the process is
 // left suspended until it is in its job, so that nothing it starts can escape the job.
 DWORD CreateWhenFree(const std::wstring& path, bool watch, PROCESS_INFORMATION& info)
@@ -114,12 +122,14 @@ DWORD CreateWhenFree(const std::wstring& path, bool watch, PROCESS_INFORMATION& 
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
+    const std::wstring folder = ProgramFolder(path);
     return RetryWhileBusy(L"CreateProcess", [&] {
         // Quoted: unquoted, "C:\Program Files\X\app.exe" would start C:\Program.exe if one
         // existed.
         std::wstring commandLine = L"\"" + path + L"\"";
         return CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                              watch ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &info)
+                              watch ? CREATE_SUSPENDED : 0, nullptr,
+                              folder.empty() ? nullptr : folder.c_str(), &startup, &info)
                    ? DWORD{0}
                    : GetLastError();
     });
@@ -157,6 +167,8 @@ StartDecision StartThroughShell(const std::wstring& path, HWND owner, UniqueHand
     execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
     execute.hwnd = owner;
     execute.lpFile = path.c_str();
+    const std::wstring folder = ProgramFolder(path);
+    execute.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     execute.nShow = SW_SHOW;
     const BOOL executed = ShellExecuteExW(&execute);
     const DWORD error = executed ? 0 : GetLastError();

@@ -56,9 +56,9 @@ public:
 };
 
 // Whether the installer is still at work: its own process, or any other of its file.
-bool IsInstallerRunning(const ProgramStart& setup)
+bool IsInstallerRunning(const ProgramStart& setup, const std::wstring& setupPath)
 {
-    return IsStartedProcessRunning(setup) || IsImageRunning(GetSetupPath());
+    return IsStartedProcessRunning(setup) || IsImageRunning(setupPath);
 }
 
 // When a condition was first seen to hold, as long as it goes on holding.
@@ -75,12 +75,12 @@ struct Since {
 
 // Polls every second until the application runs and the installer's file runs no more, or
 // DecideWaitEnd ends the wait, or the session ends.
-void WaitForApplication(const ProgramStart& setup)
+void WaitForApplication(const ProgramStart& setup, const std::wstring& setupPath)
 {
     Since installerEnded;
     Since allEnded;
     for (;;) {
-        const bool installerRunning = IsInstallerRunning(setup);
+        const bool installerRunning = IsInstallerRunning(setup, setupPath);
         if (FindApplicationProcess(UnreadableSession::Own) != 0 && !installerRunning)
             return;
         const DWORD now = GetTickCount();
@@ -120,14 +120,17 @@ bool AskToCloseApplication()
     return true;
 }
 
-// Keeps the build the installer left when it is the offered one, else puts the old one back.
-// A process of the application's name running elsewhere says nothing about this folder.
-void SettleInstall(const std::wstring& backup, const ProgramStart& setup,
-                   const std::optional<BuildVersion>& offered)
+// Whether the folder holds the offered build (or newer; any whole build when none is known). A
+// process of the application's name running elsewhere says nothing about this folder.
+bool IsOfferedBuildInstalled(const std::optional<BuildVersion>& offered)
 {
-    const bool installed =
-        FolderBuildCounts(ReadBuild(GetApplicationDirectory() + kApplicationExeName),
-                          offered.value_or(BuildVersion{}), false);
+    return FolderBuildCounts(ReadBuild(GetApplicationDirectory() + kApplicationExeName),
+                             offered.value_or(BuildVersion{}), false);
+}
+
+// Keeps the build the installer left when it is the offered one, else puts the old one back.
+void SettleInstall(const std::wstring& backup, const ProgramStart& setup, bool installed)
+{
     DWORD exitCode = STILL_ACTIVE;
     if (!installed && setup.process && GetExitCodeProcess(setup.process.Get(), &exitCode) &&
         exitCode != STILL_ACTIVE)
@@ -135,19 +138,32 @@ void SettleInstall(const std::wstring& backup, const ProgramStart& setup,
     SettleApplicationBackup(backup, installed);
 }
 
-// Runs the installer over the cleared folder and waits for it.
-ProgramStart RunInstaller()
+// Runs the installer over the cleared folder and waits for it. The hold on its file ends once
+// its process exists (or could not be made).
+ProgramStart RunInstaller(const std::wstring& setupPath, HeldInstaller& held)
 {
-    WriteLog(GetLogFile(), L"run setup: %s", GetSetupPath().c_str());
-    ProgramStart setup = StartProgram(GetSetupPath(), true, GetLauncherContext().window);
+    WriteLog(GetLogFile(), L"run setup: %s", setupPath.c_str());
+    ProgramStart setup = StartProgram(setupPath, true, GetLauncherContext().window);
+    held.Release();
     WriteLog(GetLogFile(), L"Wait Application run: retrun code : %d", setup.code);
     if (setup.code <= 31) {
         WriteLog(GetLogFile(), L"setup not started, no wait");
     } else {
         // The installer starts the application when it has finished; that is the usual sign.
-        WaitForApplication(setup);
+        WaitForApplication(setup, setupPath);
     }
     return setup;
+}
+
+// What became of an installer that ran (or did not start): a session end before it was done
+// says nothing about the installer.
+InstallOutcome OutcomeOf(const ProgramStart& setup, bool installed)
+{
+    if (installed)
+        return InstallOutcome::Installed;
+    if (setup.code <= 31)
+        return InstallOutcome::NotStarted;
+    return IsSessionEnding() ? InstallOutcome::Skipped : InstallOutcome::Failed;
 }
 
 }  // namespace
@@ -162,7 +178,7 @@ WaitEnd DecideWaitEnd(bool installerRunning, bool anythingRunning, DWORD sinceIn
     return sinceInstallerEndedMs >= kLeftoverLimitMs ? WaitEnd::Leftovers : WaitEnd::None;
 }
 
-void RecoverInstall()
+void RecoverInstall(const std::wstring& setupPath)
 {
     // A backup seen while another launcher holds the lock is that launcher's live install.
     InstallLock lock;
@@ -171,40 +187,43 @@ void RecoverInstall()
         return;
     }
     // An installer handed over or elevated may still be writing the folder.
-    if (IsImageRunning(GetSetupPath())) {
+    if (IsImageRunning(setupPath)) {
         WriteLog(GetLogFile(), L"setup still running, backups left as they are");
         return;
     }
     SettleLeftBackups();
 }
 
-void InstallUpdate(const std::optional<BuildVersion>& offered)
+InstallOutcome InstallUpdate(const std::wstring& setupPath,
+                             const std::optional<BuildVersion>& offered, HeldInstaller& held)
 {
     WriteLog(GetLogFile(), L"check whether application is running");
     if (!AskToCloseApplication())
-        return;
+        return InstallOutcome::Skipped;
 
     // Held from setting aside until the decision: no other launcher may take this backup for a
     // leftover, nor set the same folder aside.
     InstallLock lock;
     if (!lock.Take()) {
         WriteLog(GetLogFile(), L"install lock held elsewhere, install skipped");
-        return;
+        return InstallOutcome::Skipped;
     }
-    if (IsImageRunning(GetSetupPath())) {
+    if (IsImageRunning(setupPath)) {
         WriteLog(GetLogFile(), L"setup still running, install skipped");
-        return;
+        return InstallOutcome::Skipped;
     }
     WriteLog(GetLogFile(), L"delete application dir");
     const SetAsideGuard guard;
     std::wstring backup;
     const SetAsideRoad road = SetApplicationAside(backup);
     if (road == SetAsideRoad::Skip)
-        return;
-    const ProgramStart setup = RunInstaller();
+        return InstallOutcome::Skipped;
+    const ProgramStart setup = RunInstaller(setupPath, held);
+    const bool installed = IsOfferedBuildInstalled(offered);
     if (road == SetAsideRoad::SetAside)
-        SettleInstall(backup, setup, offered);
+        SettleInstall(backup, setup, installed);
     // The job closes with `setup` and ends nothing: the application runs on.
+    return OutcomeOf(setup, installed);
 }
 
 void SettleBeforeSessionEnd()

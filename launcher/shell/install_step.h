@@ -5,22 +5,35 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 #include "environment/installed_build.h"
+#include "update/installer_signature.h"
 
-// Ends when the installer has started the application and no process of the installer's file
-// runs any more; at once when the user declines to close the running application, another
+// How an install ended, for the record of failed installs.
+enum class InstallOutcome {
+    Installed,   // the folder holds the offered build
+    Failed,      // the installer ran and the folder does not hold it
+    NotStarted,  // the installer could not be started (or its consent prompt was declined)
+    Skipped,     // no install this run: the application stayed open, another launcher or an
+                 // installer is at work, a backup could not be put back, the session ends
+};
+
+// Runs the installer at `setupPath`, in its own folder; `held` keeps it from being changed until
+// its process exists. Ends when the installer has started the application and no process of
+// the installer's file runs any more; at once when the user declines to close the running application, another
 // launcher on the machine is installing, or the installer does not start; otherwise when the
 // wait's limits say (DecideWaitEnd), or the session ends. Then the set-aside build is removed
 // if the folder holds the `offered` build (or newer; any whole build when none is known) and
 // put back if not.
-void InstallUpdate(const std::optional<BuildVersion>& offered);
+InstallOutcome InstallUpdate(const std::wstring& setupPath,
+                             const std::optional<BuildVersion>& offered, HeldInstaller& held);
 
 // Settles backups that an earlier launcher left beside the application folder (it ended
 // during an install), under the install lock and only while no process of the downloaded
-// installer's file runs; does nothing without one. For the start of a run, before the
+// installer's file (`setupPath`) runs; does nothing without one. For the start of a run, before the
 // installed version is read.
-void RecoverInstall();
+void RecoverInstall(const std::wstring& setupPath);
 
 // The window thread's part when the session ends: while a folder is set aside, the install
 // step settles at once, and this waits for it (bounded) before Windows ends the process.

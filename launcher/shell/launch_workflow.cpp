@@ -2,6 +2,7 @@
 
 #include "dialogs/download_failure_dialog.h"
 #include "dialogs/manual_download_dialog.h"
+#include "environment/directory_removal.h"
 #include "environment/locations.h"
 #include "environment/managed_application.h"
 #include "environment/processes.h"
@@ -13,6 +14,8 @@
 #include "shell/launcher_status.h"
 #include "update/download.h"
 #include "update/download_resume.h"
+#include "update/install_attempts.h"
+#include "update/installer_check.h"
 #include "update/installer_signature.h"
 #include "update/installer_url.h"
 #include "update/update_check.h"
@@ -51,11 +54,36 @@ void ShowDownloadProgress(int32_t percentage)
 
 enum class DownloadDecision { Installed, EndRun };
 
+// The installer as the run has it: its path, and what the service announced it to be.
+struct OfferedInstaller {
+    const UpdateInfo& info;
+    const std::wstring& setupPath;
+};
+
+// The file the download put in place, checked again through the handle that then holds it: a
+// program that swapped it meanwhile is caught here.
+bool CheckDownloaded(const OfferedInstaller& offer, HeldInstaller& installer)
+{
+    int64_t size = 0;
+    ReadInstallerSize(offer.info.FileSize, size);
+    switch (CheckInstaller(offer.setupPath, size, offer.info.MD5, installer)) {
+    case InstallerCheck::Checked:
+        return true;
+    case InstallerCheck::Absent:
+    case InstallerCheck::Differs:
+        WriteLog(GetLogFile(), L"setup changed after its download: %s", offer.setupPath.c_str());
+        return false;
+    case InstallerCheck::Refused:
+        break;
+    }
+    return false;
+}
+
 // Downloads until it succeeds or the user stops retrying. A transfer that ends early goes on
 // from its part at once while each attempt brings new bytes; only then does the user see the
-// dialog. An installer whose origin cannot be shown fails like a broken download; one that
-// passes stays in `installer`, locked against changes, for the install step.
-DownloadDecision DownloadWithRetry(HeldInstaller& installer)
+// dialog. An installer that fails its checks fails like a broken download; one that passes
+// stays in `installer`, locked against changes, for the install step.
+DownloadDecision DownloadWithRetry(const OfferedInstaller& offer, HeldInstaller& installer)
 {
     const LauncherContext& context = GetLauncherContext();
     DownloadReport report;
@@ -64,8 +92,8 @@ DownloadDecision DownloadWithRetry(HeldInstaller& installer)
         SetLauncherStatus(StateDownloading, report.percentageAfter);
         for (int resumes = 0;; ++resumes) {
             report = DownloadReport();
-            if (DownloadInstaller(&report)) {
-                if (AcceptInstaller(GetSetupPath(), installer))
+            if (DownloadInstaller(offer.info, offer.setupPath, &report)) {
+                if (CheckDownloaded(offer, installer))
                     return DownloadDecision::Installed;
                 break;
             }
@@ -81,11 +109,27 @@ DownloadDecision DownloadWithRetry(HeldInstaller& installer)
         if (choice == IDRETRY)
             continue;
         if (choice == IDC_MANUAL) {
-            CManualDownloadDlg manual;
+            CManualDownloadDlg manual(offer.info.GetDownloadLink(), offer.info.FileName);
             ShowDialog(manual, context.instance, context.window);
         }
         return DownloadDecision::EndRun;
     }
+}
+
+// The installer of this very announcement, already whole in the download folder (an install
+// that failed, a declined consent prompt): checked again and held, it runs without a second
+// transfer. Only with an MD5 to check, and only where there is a folder to install to.
+bool ReuseInstaller(const OfferedInstaller& offer, HeldInstaller& installer)
+{
+    int64_t size = 0;
+    if (offer.setupPath.empty() || GetApplicationDirectory().empty() ||
+        !IsCheckableMd5(offer.info.MD5) || !ReadInstallerSize(offer.info.FileSize, size) ||
+        CheckInstaller(offer.setupPath, size, offer.info.MD5, installer) !=
+            InstallerCheck::Checked)
+        return false;
+    WriteLog(GetLogFile(), L"setup reused, already downloaded and checked: %s",
+             offer.setupPath.c_str());
+    return true;
 }
 
 void StartApplicationIfNeeded()
@@ -103,9 +147,93 @@ void StartApplicationIfNeeded()
 std::optional<BuildVersion> OfferedBuild(const UpdateInfo& info)
 {
     BuildVersion offered;
-    if (!ParseVersionText(info.GetLatestVersion(), offered.major, offered.minor))
+    if (!ParseVersionText(info.LatestVersion, offered.major, offered.minor))
         return std::nullopt;
     return offered;
+}
+
+uint64_t Now()
+{
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    return (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+}
+
+// Beside the download folder, not in it: the installer finds nothing there but itself.
+std::wstring AttemptRecordPath()
+{
+    std::wstring path = GetDownloadDirectory();
+    if (path.empty())
+        return path;
+    path.pop_back();
+    return path + L".attempts";
+}
+
+// Counts a failed or unstarted install of `offered`, forgets them all once it is installed.
+void RecordOutcome(const std::wstring& recordPath, const std::optional<AttemptRecord>& last,
+                   const Announcement& offered, InstallOutcome outcome)
+{
+    if (recordPath.empty())
+        return;
+    switch (outcome) {
+    case InstallOutcome::Installed:
+        if (last)
+            RemoveAttemptRecord(recordPath);
+        break;
+    case InstallOutcome::Failed:
+    case InstallOutcome::NotStarted:
+        WriteAttemptRecord(recordPath, AfterFailure(last ? &*last : nullptr, offered, Now()));
+        break;
+    case InstallOutcome::Skipped:
+        break;
+    }
+}
+
+// Whether the offered build failed to install too often lately; logged when it did.
+bool IsHeldBackNow(const std::optional<AttemptRecord>& last, const Announcement& offered)
+{
+    if (!IsHeldBack(last ? &*last : nullptr, offered, Now()))
+        return false;
+    WriteLog(GetLogFile(),
+             L"update %s held back: its install failed %d times in a row, offered again 24 h "
+             L"after the last failure or when another build is announced",
+             offered.version.c_str(), static_cast<int>(last->failures));
+    return true;
+}
+
+// Fetches (or reuses) the offered installer and installs it; EndRun when the user closed the
+// download-failure dialog.
+DownloadDecision InstallOffered(const UpdateInfo& info, const std::wstring& setupPath)
+{
+    const Announcement offered{info.FileName, info.FileSize, info.MD5, info.LatestVersion};
+    const std::wstring recordPath = AttemptRecordPath();
+    std::optional<AttemptRecord> last;
+    if (!recordPath.empty())
+        last = ReadAttemptRecord(recordPath);
+    if (last && !(last->build == offered)) {
+        // Another build is announced: the count starts again.
+        RemoveAttemptRecord(recordPath);
+        last.reset();
+    }
+    if (IsHeldBackNow(last, offered))
+        return DownloadDecision::Installed;
+
+    const OfferedInstaller offer{info, setupPath};
+    // Held from its check until the installer's process exists.
+    HeldInstaller installer;
+    const std::wstring setupName = kSetupFileName;
+    if (!setupPath.empty())
+        ClearFolderExcept(GetDownloadDirectory(),
+                          {setupName, setupName + L".part", setupName + L".resume"});
+    if (!ReuseInstaller(offer, installer) &&
+        DownloadWithRetry(offer, installer) == DownloadDecision::EndRun)
+        return DownloadDecision::EndRun;
+    // The installer starts alone in its folder: the part's record goes too.
+    ClearFolderExcept(GetDownloadDirectory(), {setupName});
+    SetLauncherStatus(StateInstalling);
+    RecordOutcome(recordPath, last, offered,
+                  InstallUpdate(setupPath, OfferedBuild(info), installer));
+    return DownloadDecision::Installed;
 }
 
 void RunWorkflow()
@@ -114,29 +242,26 @@ void RunWorkflow()
     WriteLog(GetLogFile(), L"version: %s", kLauncherVersion);
     WriteLog(GetLogFile(), L"start to check update");
     SetLauncherStatus(StateDetecting);
+    const std::wstring setupPath =
+        GetDownloadDirectory().empty() ? std::wstring() : GetDownloadDirectory() + kSetupFileName;
     // Before the installed version is read: a launcher ended during an install may have left
     // the application set aside.
-    RecoverInstall();
+    RecoverInstall(setupPath);
 
-    UpdateRecord& record = GetUpdateRecord();
+    UpdateRecord record;
     ReadLocalVersion(record);
-    if (CheckUpdate(record, ShowNotice)) {
-        // Held until the install step has started the installer and is done with it.
-        HeldInstaller installer;
-        if (DownloadWithRetry(installer) == DownloadDecision::EndRun)
-            return;
-        SetLauncherStatus(StateInstalling);
-        InstallUpdate(OfferedBuild(record.info));
-    }
+    if (CheckUpdate(record, ShowNotice) &&
+        InstallOffered(record.info, setupPath) == DownloadDecision::EndRun)
+        return;
     StartApplicationIfNeeded();
 }
 
 }  // namespace
 
-bool DownloadInstaller(DownloadReport* report)
+bool DownloadInstaller(const UpdateInfo& info, const std::wstring& setupPath,
+                       DownloadReport* report)
 {
-    const UpdateInfo info = GetUpdateRecord().info;
-    const std::wstring url = info.ServerPath + info.FileName;
+    const std::wstring url = info.GetDownloadLink();
     // Refused before it is logged or requested: a check that went over HTTPS never hands the
     // installer to plain HTTP.
     if (const wchar_t* problem = InstallerUrlProblem(url, IsHttpsUrl(GetUpdateOrigin()))) {
@@ -150,7 +275,7 @@ bool DownloadInstaller(DownloadReport* report)
         WriteLog(GetLogFile(), L"file size error: server setting size:  %s", info.FileSize.c_str());
         return false;
     }
-    if (GetSetupPath().empty()) {
+    if (setupPath.empty()) {
         WriteLog(GetLogFile(), L"temp path error: no download folder");
         return false;
     }
@@ -159,7 +284,7 @@ bool DownloadInstaller(DownloadReport* report)
         WriteLog(GetLogFile(), L"program files path error: no application folder");
         return false;
     }
-    return DownloadFile(GetDownloadHandles(), url, GetSetupPath(), expectedSize,
+    return DownloadFile(GetDownloadHandles(), url, setupPath, expectedSize,
                         ShowDownloadProgress, info.MD5, report);
 }
 

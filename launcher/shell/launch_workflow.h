@@ -3,10 +3,14 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "update/download.h"
+#include "update/update_record.h"
 
 DWORD WINAPI LauncherWorker(LPVOID unused);
 
-// Downloads the offered installer to the setup path; true when it is complete. `report`, when
-// given, tells how far the attempt got.
-bool DownloadInstaller(DownloadReport* report = nullptr);
+// Downloads the installer `info` announces to `setupPath`; true when it is complete. `report`,
+// when given, tells how far the attempt got.
+bool DownloadInstaller(const UpdateInfo& info, const std::wstring& setupPath,
+                       DownloadReport* report = nullptr);

@@ -120,18 +120,19 @@ std::wstring Sha256Hex(const void* data, DWORD length, DWORD& error)
 
 bool AcceptInstaller(const std::wstring& path, HeldInstaller& held)
 {
-    held.Release();
     if (!HasPinnedSigners())
         return true;
-
-    HeldInstaller file;
-    // A scanner looks at every new executable first.
-    const DWORD error =
-        RetryWhileBusy(L"setup open", [&] { return file.Open(path) ? DWORD{0} : GetLastError(); });
-    if (error != 0) {
-        WriteLog(GetLogFile(), L"setup open error, code: %d", error);
-        return false;
+    if (held.get() == INVALID_HANDLE_VALUE) {
+        // A scanner looks at every new executable first.
+        const DWORD error = RetryWhileBusy(
+            L"setup open", [&] { return held.Open(path) ? DWORD{0} : GetLastError(); });
+        if (error != 0) {
+            WriteLog(GetLogFile(), L"setup open error, code: %d", error);
+            return false;
+        }
     }
+    // Released on every refusal below: a file that failed is not kept from anyone.
+    HeldInstaller file = std::move(held);
     const TrustVerification verification(path, file.get());
     const LONG result = verification.result();
     if (result == static_cast<LONG>(TRUST_E_NOSIGNATURE)) {

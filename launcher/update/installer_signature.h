@@ -29,10 +29,11 @@ private:
     UniqueHandle m_file;
 };
 
-// True when no signers are pinned (then `held` stays empty), or when the installer at `path` has
-// a signature the platform accepts, made by a pinned certificate; `held` then keeps the file
-// open until the caller has started it. Otherwise a log line names the reason and `held` is
-// empty. Never shows any user interface.
+// True when no signers are pinned (then `held` is left as it is), or when the installer at
+// `path` has a signature the platform accepts, made by a pinned certificate; the check reads the
+// file through `held`, opening it first when it is not open, and `held` then keeps the file open
+// until the caller has started it. Otherwise a log line names the reason and `held` is released.
+// Never shows any user interface.
 bool AcceptInstaller(const std::wstring& path, HeldInstaller& held);
 
 // SHA-256 of the bytes as 64 lower-case hexadecimal digits with the platform's AES provider;

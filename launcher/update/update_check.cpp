@@ -92,7 +92,7 @@ bool CheckUpdate(UpdateRecord& record, const ShowCheckNotice& show)
 
     // Versions are compared as texts: any difference, older builds included, is an update.
     const std::wstring localVersion = FormatVersionText(record.localMajor, record.localMinor);
-    if (localVersion != record.info.GetLatestVersion()) {
+    if (localVersion != record.info.LatestVersion) {
         WriteLog(GetLogFile(), L"has update");
         record.info.UpdateAvailable = 1;
         return true;

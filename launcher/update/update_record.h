@@ -16,19 +16,6 @@ struct UpdateInfo {
     std::wstring MD5;
     std::wstring FileSize;
 
-    void SetLatestSKU(std::wstring value) { LatestSKU = std::move(value); }
-    void SetLatestVersion(std::wstring value) { LatestVersion = std::move(value); }
-    void SetServerPath(std::wstring value) { ServerPath = std::move(value); }
-    void SetFileName(std::wstring value) { FileName = std::move(value); }
-    void SetMD5(std::wstring value) { MD5 = std::move(value); }
-    void SetFileSize(std::wstring value) { FileSize = std::move(value); }
-
-    std::wstring GetLatestVersion() const { return LatestVersion; }
-    std::wstring GetServerPath() const { return ServerPath; }
-    std::wstring GetFileName() const { return FileName; }
-    std::wstring GetMD5() const { return MD5; }
-    std::wstring GetFileSize() const { return FileSize; }
-
     // The installer's address: ServerPath immediately followed by FileName, nothing repaired.
     std::wstring GetDownloadLink() const { return ServerPath + FileName; }
 };
@@ -40,6 +27,3 @@ struct UpdateRecord {
     // Declared last so that it is released before `info`.
     std::wstring replyText;
 };
-
-// The single record of the process, built on first use (retried if building it throws).
-UpdateRecord& GetUpdateRecord();

@@ -32,25 +32,25 @@ bool ParseUpdateReply(UpdateRecord& record)
 
     if (!GetReplyValue(L"LatestSKU", value, record))
         return false;
-    info.SetLatestSKU(value);
+    info.LatestSKU = value;
     if (!GetReplyValue(L"LatestVersion", value, record))
         return false;
-    info.SetLatestVersion(value);
+    info.LatestVersion = value;
     if (!GetReplyValue(L"UpdateAvailable", value, record))
         return false;
     info.UpdateAvailable = value == L"Y" ? 1 : 0;
     if (!GetReplyValue(L"ServerPath", value, record))
         return false;
-    info.SetServerPath(value);
+    info.ServerPath = value;
     if (!GetReplyValue(L"FileName", value, record))
         return false;
-    info.SetFileName(value);
+    info.FileName = value;
     if (!GetReplyValue(L"FileSize", value, record))
         return false;
-    info.SetFileSize(value);
+    info.FileSize = value;
     if (!GetReplyValue(L"MD5", value, record))
         return false;
-    info.SetMD5(value);
+    info.MD5 = value;
     return true;
 }
 

@@ -8,7 +8,6 @@
 #include "dialogs/manual_download_dialog.h"
 #include "presentation/font_settings.h"
 #include "support/test_support.h"
-#include "update/update_record.h"
 
 using namespace dialog_test;
 
@@ -32,19 +31,20 @@ std::wstring Instructions(const std::wstring& link, const std::wstring& fileName
 
 class ManualDownloadDialog : public DialogTest {
 protected:
-    void TearDown() override { Offer(L"", L""); }
-
-    static void Offer(const std::wstring& serverPath, const std::wstring& fileName)
+    void Offer(const std::wstring& serverPath, const std::wstring& fileName)
     {
-        GetUpdateRecord().info.ServerPath = serverPath;
-        GetUpdateRecord().info.FileName = fileName;
+        m_link = serverPath + fileName;
+        m_fileName = fileName;
     }
 
     INT_PTR Show(const std::function<void(const DialogUser&, HWND)>& script)
     {
-        CManualDownloadDlg dialog;
+        CManualDownloadDlg dialog(m_link, m_fileName);
         return ShowAndUse(dialog, Owner(), script);
     }
+
+    std::wstring m_link;
+    std::wstring m_fileName;
 };
 
 TEST_F(ManualDownloadDialog, ShowsTheStepsWithTheLinkOnALineOfItsOwn)

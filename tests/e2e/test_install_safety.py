@@ -241,6 +241,71 @@ class InstallSafety(LauncherCase):
         self.assertFalse((Path.cwd() / "Osker").exists())
         self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
 
+    def downloads(self) -> int:
+        return len([r for r in self.service.requests() if r["path"] == "/files/Setup.exe"])
+
+    def test_an_installer_that_never_starts_is_reused_then_held_back(self) -> None:
+        # Announced with its MD5, so the same bytes can be told again without a transfer.
+        self.offer(b"This is an error page, not an installer.\r\n" * 100)
+        record = self.machine.temp / "Osker" / "Osker Map Updater.attempts"
+        for start in range(3):
+            run = self.start()
+            self.assertEqual(0, run.wait(60))
+            steps = self.after_update_offer(run)
+            self.assertEqual(start > 0, "setup reused, already downloaded and checked: "
+                             + self.setup_path in steps, steps)
+            self.assertIn("setup not started, no wait", steps)
+            self.assertIn(f"failures={start + 1}\n", record.read_text("utf-16-le"))
+            self.machine.end_stand_in_apps()
+            self.machine.app_starts_log.unlink(missing_ok=True)
+        self.assertEqual(1, self.downloads())
+        held = self.start()
+        self.assertEqual(0, held.wait(60))
+        self.assertEqual(["update 2.06 held back: its install failed 3 times in a row, offered "
+                          "again 24 h after the last failure or when another build is announced",
+                          "exit", ""], self.after_update_offer(held))
+        self.assertEqual(1, self.downloads())
+        self.assert_installed("2.5")
+        # Another build is announced: offered at once, its count starting afresh.
+        self.machine.end_stand_in_apps()
+        self.machine.app_starts_log.unlink(missing_ok=True)
+        self.service.set_download(self.installer, path="/files/Setup-2.06.exe")
+        self.service.set_check_reply(MD5=md5_hex(self.installer), LatestVersion="2.06",
+                                     FileSize=str(len(self.installer)))
+        self.assertEqual(0, self.start().wait(120))
+        self.assertEqual(2, len([r for r in self.service.requests()
+                                 if r["path"].startswith("/files/")]))
+        self.assertFalse(record.exists())
+        self.assert_installed("2.6")
+
+    def test_a_cancelled_installer_runs_again_alone_in_its_folder_without_a_transfer(self) -> None:
+        self.offer(self.installer)
+        self.machine.download_dir.mkdir(parents=True)
+        for planted in ("version.dll", "dbghelp.dll"):
+            (self.machine.download_dir / planted).write_bytes(b"MZ planted")
+        run = self.start(env={"STAND_IN_SETUP_MODE": "fail"})
+        self.assertEqual(0, run.wait(150))
+        steps = self.after_update_offer(run)
+        self.assertEqual(["removed from download folder: dbghelp.dll",
+                          "removed from download folder: version.dll"], sorted(steps[:2]))
+        self.assertIn("install failed, setup exit code: 1", steps)
+        # Planted again between the runs: the next start clears them before the reuse.
+        (self.machine.download_dir / "version.dll").write_bytes(b"MZ planted")
+        self.machine.end_stand_in_apps()
+        self.machine.app_starts_log.unlink(missing_ok=True)
+        again = self.start()
+        self.assertEqual(0, again.wait(120))
+        steps = self.after_update_offer(again)
+        self.assertEqual(["removed from download folder: version.dll",
+                          "setup reused, already downloaded and checked: " + self.setup_path,
+                          "check whether application is running"], steps[:3])
+        self.assertEqual(1, self.downloads())
+        seen = [l for l in self.machine.setup_log.read_text().splitlines()
+                if l.startswith("folder:")]
+        folder = self.setup_path.rsplit("\\", 1)[0]
+        self.assertEqual([f"folder: Setup.exe cwd={folder}"] * 2, seen)
+        self.assert_installed("2.6")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -26,6 +26,11 @@ namespace {
 constexpr DWORD kStepMs = 60000;
 constexpr DWORD kPromptMs = 30000;
 
+std::wstring SetupPath()
+{
+    return GetDownloadDirectory() + kSetupFileName;
+}
+
 std::wstring ApplicationFile()
 {
     return GetApplicationDirectory() + kApplicationExeName;
@@ -96,13 +101,14 @@ void PrepareMachine()
     ASSERT_TRUE(WriteFileBytes(GetApplicationDirectory() + L"stray.txt", "stray"));
     CreateDirectoryW((GetApplicationDirectory() + L"maps").c_str(), nullptr);
     ASSERT_TRUE(WriteFileBytes(GetApplicationDirectory() + L"maps\\region.dat", "map"));
-    ASSERT_TRUE(CopyFileTo(BuildPath(L"fixtures\\setup-2.6\\Setup.exe"), GetSetupPath()));
+    ASSERT_TRUE(CopyFileTo(BuildPath(L"fixtures\\setup-2.6\\Setup.exe"), SetupPath()));
 }
 
 DWORD WINAPI WorkerLikeTheLaunchers(void*)
 {
     ApplyUiLanguage(false);
-    InstallUpdate(BuildVersion{2, 6});
+    HeldInstaller held;
+    InstallUpdate(SetupPath(), BuildVersion{2, 6}, held);
     return 0;
 }
 
@@ -185,7 +191,7 @@ TEST(InstallUpdate, WithTheApplicationClosedReplacesItThroughTheInstaller)
     EXPECT_EQ("check whether application is running", lines[1]);
     EXPECT_EQ("delete application dir", lines[2]);
     EXPECT_EQ("application dir set aside: " + backup, lines[3]);
-    EXPECT_EQ("run setup: " + Utf8(GetSetupPath()), lines[4]);
+    EXPECT_EQ("run setup: " + Utf8(SetupPath()), lines[4]);
     const std::string waitLine = "Wait Application run: retrun code : ";
     ASSERT_EQ(waitLine, lines[5].substr(0, waitLine.size()));
     EXPECT_GT(std::stoi(lines[5].substr(waitLine.size())), 31);

@@ -21,3 +21,5 @@ add_launcher_test(update_signature_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/installer_signature_test.cpp)
 
 add_launcher_test(update_resume_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/download_resume_test.cpp)
+
+add_launcher_test(update_attempts_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/install_attempts_test.cpp)

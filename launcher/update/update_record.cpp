@@ -1,7 +1,0 @@
-#include "update/update_record.h"
-
-UpdateRecord& GetUpdateRecord()
-{
-    static UpdateRecord record;
-    return record;
-}
