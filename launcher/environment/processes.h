@@ -73,8 +73,8 @@ struct ProgramStart {
 // Starts the program shown, from its quoted wide path, without arguments, in its own folder; a
 // file another program holds for a moment (a scanner) is waited out (busy_file.h). When the
 // system refuses for want of elevation, the shell starts it and shows its consent prompt, owned
-// by `owner` so that it comes to the front. Waits, at most 30 s, until the started program is ready for
-// input, as WinExec did. With `watch`, the program runs in a job of its own so that everything
+// by `owner` so that it comes to the front. Waits, at most 30 s, until the started program is
+// ready for input, as WinExec did. With `watch`, the program runs in a job of its own so that everything
 // it starts can be waited for.
 ProgramStart StartProgram(const std::wstring& path, bool watch, HWND owner = nullptr);
 

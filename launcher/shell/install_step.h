@@ -21,8 +21,8 @@ enum class InstallOutcome {
 
 // Runs the installer at `setupPath`, in its own folder; `held` keeps it from being changed until
 // its process exists. Ends when the installer has started the application and no process of
-// the installer's file runs any more; at once when the user declines to close the running application, another
-// launcher on the machine is installing, or the installer does not start; otherwise when the
+// the installer's file runs any more; at once when the user declines to close the running
+// application, another launcher on the machine is installing, or the installer does not start; otherwise when the
 // wait's limits say (DecideWaitEnd), or the session ends. Then the set-aside build is removed
 // if the folder holds the `offered` build (or newer; any whole build when none is known) and
 // put back if not.
@@ -31,8 +31,8 @@ InstallOutcome InstallUpdate(const std::wstring& setupPath,
 
 // Settles backups that an earlier launcher left beside the application folder (it ended
 // during an install), under the install lock and only while no process of the downloaded
-// installer's file (`setupPath`) runs; does nothing without one. For the start of a run, before the
-// installed version is read.
+// installer's file (`setupPath`) runs; does nothing without one. For the start of a run,
+// before the installed version is read.
 void RecoverInstall(const std::wstring& setupPath);
 
 // The window thread's part when the session ends: while a folder is set aside, the install

@@ -1,5 +1,6 @@
 #include "update/install_attempts.h"
 
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -16,9 +17,10 @@ bool ReadNumber(const std::wstring& text, uint64_t limit, uint64_t& value)
     if (text.empty() || text.size() > 19 || text[0] == L'0' ||
         text.find_first_not_of(L"0123456789") != std::wstring::npos)
         return false;
-    value = 0;
-    for (const wchar_t c : text)
-        value = value * 10 + static_cast<uint64_t>(c - L'0');
+    // 19 digits fit in 64 unsigned bits.
+    value = std::accumulate(text.begin(), text.end(), uint64_t{0}, [](uint64_t sum, wchar_t c) {
+        return sum * 10 + static_cast<uint64_t>(c - L'0');
+    });
     return value <= limit;
 }
 
@@ -27,8 +29,12 @@ bool ReadNumber(const std::wstring& text, uint64_t limit, uint64_t& value)
 std::wstring FormatAttemptRecord(const AttemptRecord& record)
 {
     const std::wstring values[kFields] = {
-        record.build.fileName, record.build.fileSize,          record.build.md5,
-        record.build.version,  std::to_wstring(record.failures), std::to_wstring(record.lastFailure),
+        record.build.fileName,
+        record.build.fileSize,
+        record.build.md5,
+        record.build.version,
+        std::to_wstring(record.failures),
+        std::to_wstring(record.lastFailure),
     };
     std::wstring text = kRecordFormat;
     text += L'\n';

@@ -79,7 +79,7 @@ bool WriteAttemptRecord(const std::wstring& path, const AttemptRecord& record)
     if (!ClearLinkAt(path))
         return false;
     const std::wstring text = FormatAttemptRecord(record);
-    const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    const DWORD bytes = static_cast<DWORD>(text.size()) * static_cast<DWORD>(sizeof(wchar_t));
     const UniqueHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
