@@ -20,8 +20,8 @@ void LogTooLarge()
 }
 
 // Reads the whole body into `body` by the attempt's deadline. Each read asks only for what has
-// already arrived (a 64 KiB read would otherwise wait for 64 KiB), so that only the wait for
-// data can block, and that wait ends at the deadline.
+// already arrived (a 64 KiB read would otherwise wait for 64 KiB), so that the deadline is
+// checked between reads even when the server sends a byte at a time.
 bool ReadBody(HINTERNET request, std::string& body, const internet::AttemptDeadline& deadline)
 {
     wchar_t lengthText[100];

@@ -393,19 +393,16 @@ ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitM
                         const AttemptDeadline& deadline)
 {
     available = 0;
-    const DWORD started = GetTickCount();
-    const CallResult waited = CallBeforeDeadline(
-        [request](DWORD& value) { return InternetQueryDataAvailable(request, &value, 0, 0); },
-        deadline);
-    if (!waited.returned) {
+    if (deadline.RemainingMs(GetTickCount()) == 0) {
         LogTimeout(deadline.limitMs);
         return ReadOutcome::Failed;
     }
-    if (waited.ok) {
-        available = waited.value;
+    const DWORD started = GetTickCount();
+    if (InternetQueryDataAvailable(request, &available, 0, 0))
         return available != 0 ? ReadOutcome::Data : ReadOutcome::End;
-    }
-    LogReadFailure(waited.error, GetTickCount() - started, silenceLimitMs);
+    const DWORD error = GetLastError();
+    available = 0;
+    LogReadFailure(error, GetTickCount() - started, silenceLimitMs);
     return ReadOutcome::Failed;
 }
 

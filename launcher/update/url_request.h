@@ -85,9 +85,9 @@ enum class ReadOutcome { Data, End, Failed };
 ReadOutcome ReadChunk(HINTERNET request, void* buffer, DWORD size, DWORD& read,
                       DWORD silenceLimitMs);
 
-// Waits until some of the body has arrived (or the silence limit or the deadline passes)
-// without reading it: `available` bytes can then be read at once. End: the body is over.
-// After a deadline the request must be closed before anything else uses it.
+// Waits until some of the body has arrived (or the silence limit passes) without reading it:
+// `available` bytes can then be read at once. End: the body is over. Fails at once, with the
+// deadline's line, when the deadline has passed.
 ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitMs,
                         const AttemptDeadline& deadline);
 

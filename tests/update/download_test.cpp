@@ -199,9 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "Download size(300000) not equal to server size(1000000) "},
         SizeMismatch{"ConnectionDroppedBeyond32Bits", "/fault/bytes/1000?length=5000000000",
                      5000000000, 1000, "Download size(1000) not equal to server size(5000000000) "},
-        // No length announced and none expected: nothing to divide by, the size check decides.
-        SizeMismatch{"DataWhereNoneExpected", "/fault/bytes/1000?length=none", 0, 1000,
-                     "Download size(1000) not equal to server size(0) "}),
+        // No length announced and none expected: the first byte is already one too many, and
+        // nothing of it is kept.
+        SizeMismatch{"DataWhereNoneExpected", "/fault/bytes/1000?length=none", 0, 0,
+                     "Download size(1) not equal to server size(0) "}),
     [](const testing::TestParamInfo<SizeMismatch>& p) { return p.param.name; });
 
 TEST(DownloadFile, FollowsTenRedirectsButNotALoop)
