@@ -68,6 +68,8 @@ public:
     // The part as it is (`keep`), or emptied; open for reading and writing from its start.
     bool Open(bool keep)
     {
+        // Closed first: the part is open to this handle alone.
+        m_file.Reset();
         m_file.Reset(CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                  nullptr, keep ? OPEN_EXISTING : CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -200,8 +202,10 @@ private:
         }
         WriteLog(GetLogFile(), L"download resume: refused, status: %d",
                  static_cast<int>(m_reply.status));
-        if (!StartAgain())
+        if (!StartAgain()) {
+            WriteLog(GetLogFile(), L"file open fail: %s", m_part.c_str());
             return Outcome::Failed;
+        }
         Publish(0);
         // A 200 carries the whole file; anything else is asked again without a range.
         opened = reply == RangeReply::Whole;
