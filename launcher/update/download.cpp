@@ -388,7 +388,9 @@ private:
         if (!same)
             return false;
         WriteLog(GetLogFile(), L"download: part already whole and checked, %I64d bytes", m_size);
+        // Nothing new can come of this attempt: it is no progress for the automatic resume.
         m_start = m_size;
+        m_before = m_size;
         m_verified = true;
         return true;
     }
