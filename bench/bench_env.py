@@ -28,11 +28,8 @@ source scripts/wine-env.sh
 mkdir -p {build}
 build=$(cd {build} && pwd)
 shipped=$build
-if [ "$(wine_host_arch)" = x86_64 ] && [ -n "{shipped_targets}" ]; then
-  shipped=$build/i686
-  cmake -S . -B "$shipped" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \\
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$shipped" -j"$(nproc)" --target {shipped_targets} >/dev/null
+if [ -n "{shipped_targets}" ]; then
+  shipped=$(wine_shipped_build "$build" {shipped_targets} 2>/dev/null)
 fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$(wine_toolchain)" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target {targets} {shipped_targets} >/dev/null

@@ -25,6 +25,27 @@ wine_toolchain() {
   echo "$_wine_env_root/cmake/mingw-$(wine_host_arch).cmake"
 }
 
+# The build of what ships (i686) beside the build this machine's Wine runs. Where Wine runs
+# 32-bit programs the two are one tree and nothing is built here; where it does not, the i686
+# tree is <build-dir>/i686, configured and built for the targets named (the files that ship and
+# that checks read without running them). Prints the shipped tree's path; its output is on
+# stderr, so that callers can take the path with $(...).
+#   wine_shipped_build <build-dir> <target>...
+wine_shipped_build() {
+  local build_dir=$1
+  shift
+  if [ "$(wine_host_arch)" != x86_64 ]; then
+    echo "$build_dir"
+    return 0
+  fi
+  local shipped_dir="$build_dir/i686"
+  cmake -S "$_wine_env_root" -B "$shipped_dir" \
+    -DCMAKE_TOOLCHAIN_FILE="$_wine_env_root/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >&2 || return 1
+  cmake --build "$shipped_dir" -j"${LAUNCHER_BUILD_JOBS:-$(nproc)}" --target "$@" >&2 || return 1
+  echo "$shipped_dir"
+}
+
 wine_env_start() {
   local state_dir=$1
   mkdir -p "$state_dir/home"

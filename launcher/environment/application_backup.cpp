@@ -190,6 +190,15 @@ SetAsideRoad DecideAfterSetAside(bool moved, DWORD error, int attempt)
     }
 }
 
+bool IsAnyBackupLeft()
+{
+    for (int i = 0; i < kBackupNames; ++i) {
+        if (InspectBackupName(BackupNameAt(i)) == BackupName::Ours)
+            return true;
+    }
+    return false;
+}
+
 bool SettleLeftBackups()
 {
     bool clear = true;

@@ -55,6 +55,10 @@ enum class SetAsideRoad {
 // when it failed, `attempt` counted from 0.
 SetAsideRoad DecideAfterSetAside(bool moved, DWORD error, int attempt);
 
+// Whether any of the launcher's own backups stands beside the folder: a few attribute reads,
+// cheap enough for every start.
+bool IsAnyBackupLeft();
+
 // Settles every backup an earlier run left: removed when the folder's build is newer than the
 // backup's (or it holds none), otherwise put back. Logs what was done; true when no backup
 // holding a build is left beside the folder.

@@ -367,7 +367,7 @@ bool IsImageRunning(const std::wstring& path)
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
          more = Process32NextW(snapshot.Get(), &entry)) {
-        if (lstrcmpiW(fileName, entry.szExeFile) != 0)
+        if (!IsSameProgramName(entry.szExeFile, fileName, {}))
             continue;
         const std::wstring image = ProcessImagePath(entry.th32ProcessID);
         if (image.empty() || lstrcmpiW(LongPath(image).c_str(), wanted.c_str()) == 0)

@@ -43,3 +43,49 @@ std::string EncodeLogLine(const std::tm& localTime, std::wstring_view message)
     line += "\r\n";
     return line;
 }
+
+namespace {
+
+bool IsControl(wchar_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+void AppendEscaped(std::wstring& out, std::wstring_view text, bool keepTabs)
+{
+    for (const wchar_t c : text) {
+        if (!IsControl(c) || (keepTabs && c == L'\t')) {
+            out += c;
+            continue;
+        }
+        // Controls are all below U+00A0: two hexadecimal digits.
+        constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+        out += L"\\x";
+        out += kDigits[(c >> 4) & 0xF];
+        out += kDigits[c & 0xF];
+    }
+}
+
+}  // namespace
+
+std::wstring EscapeControls(std::wstring_view text)
+{
+    std::wstring out;
+    AppendEscaped(out, text, false);
+    return out;
+}
+
+std::wstring QuoteLines(std::wstring_view text)
+{
+    std::wstring out;
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = text.find_first_of(L"\r\n", begin);
+        out += L"\n ";
+        AppendEscaped(out, text.substr(begin, end == std::wstring_view::npos ? end : end - begin),
+                      true);
+        if (end == std::wstring_view::npos)
+            return out;
+        begin = end + (text.compare(end, 2, L"\r\n") == 0 ? 2 : 1);
+    }
+}

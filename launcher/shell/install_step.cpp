@@ -180,6 +180,9 @@ WaitEnd DecideWaitEnd(bool installerRunning, bool anythingRunning, DWORD sinceIn
 
 void RecoverInstall(const std::wstring& setupPath)
 {
+    // Most starts find nothing to settle: no lock taken, no process list read.
+    if (!IsAnyBackupLeft())
+        return;
     // A backup seen while another launcher holds the lock is that launcher's live install.
     InstallLock lock;
     if (!lock.Take()) {

@@ -7,6 +7,7 @@
 #include "environment/managed_application.h"
 #include "environment/processes.h"
 #include "log/log_file.h"
+#include "log/log_line.h"
 #include "presentation/ui_language.h"
 #include "resources/resource_ids.h"
 #include "resources/version.h"
@@ -272,7 +273,8 @@ bool DownloadInstaller(const UpdateInfo& info, const std::wstring& setupPath,
     // file would pass every check and be run after the application folder was emptied.
     int64_t expectedSize = 0;
     if (!ReadInstallerSize(info.FileSize, expectedSize)) {
-        WriteLog(GetLogFile(), L"file size error: server setting size:  %s", info.FileSize.c_str());
+        WriteLog(GetLogFile(), L"file size error: server setting size:  %s",
+                 EscapeControls(info.FileSize).c_str());
         return false;
     }
     if (setupPath.empty()) {

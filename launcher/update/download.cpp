@@ -1,7 +1,6 @@
 #include "update/download.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
 #include "base/unique_resource.h"
@@ -9,6 +8,7 @@
 #include "environment/directory_removal.h"
 #include "environment/locations.h"
 #include "log/log_file.h"
+#include "log/log_line.h"
 #include "update/download_resume.h"
 #include "update/md5_digest.h"
 #include "update/update_reply.h"
@@ -16,66 +16,98 @@
 
 namespace {
 
+using internet::Outcome;
+
 constexpr DWORD kPauseAfterFailureMs = 1000;
 // A download fails when no byte arrives for this long; a slow but steady link still finishes.
 constexpr DWORD kSilenceLimitMs = 60000;
+// ...and when the reply's status line and headers are not in this long after the attempt began.
+constexpr DWORD kReplyLimitMs = 60000;
 // The record promises the part at most so many bytes ahead, so it is rewritten once per step
 // rather than once per chunk.
 constexpr int64_t kRecordStep = 1 << 20;
 constexpr DWORD kMaxRecordChars = 4096;
 
-class OutputFile {
+// The part beside the destination and its resume record, which say together how far an
+// earlier attempt got and for which offer.
+class PartFile {
 public:
-    OutputFile() = default;
-    ~OutputFile() { Close(); }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
+    PartFile(const std::wstring& path, const std::wstring& recordPath)
+        : m_path(path), m_recordPath(recordPath)
+    {
+    }
 
-    bool Open(const std::wstring& path, const wchar_t* mode)
+    int64_t Size() const { return MeasureFileSize(m_path); }
+
+    bool ReadRecord(ResumeRecord& record) const
     {
-        Close();
-        m_file = _wfopen(path.c_str(), mode);
-        return m_file != nullptr;
+        const UniqueHandle file(CreateFileW(m_recordPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+        std::wstring text(kMaxRecordChars, L'\0');
+        DWORD read = 0;
+        if (!file ||
+            !ReadFile(file.Get(), &text[0], kMaxRecordChars * sizeof(wchar_t), &read, nullptr))
+            return false;
+        text.resize(read / sizeof(wchar_t));
+        return ParseResumeRecord(text, record);
     }
-    FILE* get() const { return m_file; }
-    void Close()
+
+    // A record that fails to be written whole no longer parses, which only costs a resume.
+    void WriteRecord(const ResumeRecord& record) const
     {
-        if (m_file) {
-            fclose(m_file);
-            m_file = nullptr;
-        }
+        const std::wstring text = FormatResumeRecord(record);
+        const UniqueHandle file(CreateFileW(m_recordPath.c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        if (file)
+            WriteFile(file.Get(), text.data(),
+                      static_cast<DWORD>(text.size()) * static_cast<DWORD>(sizeof(wchar_t)),
+                      &written, nullptr);
     }
+
+    void DropRecord() const { DeleteFileW(m_recordPath.c_str()); }
+
+    // Written through, a link at either name would hand the installer to its target.
+    bool ClearLinks() const { return ClearLinkAt(m_path) && ClearLinkAt(m_recordPath); }
+
+    // The part as it is (`keep`), or emptied; open for reading and writing from its start.
+    bool Open(bool keep)
+    {
+        // Closed first: the part is open to this handle alone.
+        m_file.Reset();
+        m_file.Reset(CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                 nullptr, keep ? OPEN_EXISTING : CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(m_file);
+    }
+
+    bool ReadExactly(void* buffer, DWORD size)
+    {
+        DWORD read = 0;
+        return ReadFile(m_file.Get(), buffer, size, &read, nullptr) && read == size;
+    }
+
+    bool Seek(int64_t offset)
+    {
+        LARGE_INTEGER distance;
+        distance.QuadPart = offset;
+        return SetFilePointerEx(m_file.Get(), distance, nullptr, FILE_BEGIN) != FALSE;
+    }
+
+    // False on a short write (a full disk).
+    bool Write(const void* data, DWORD size)
+    {
+        DWORD written = 0;
+        return WriteFile(m_file.Get(), data, size, &written, nullptr) && written == size;
+    }
+
+    void Close() { m_file.Reset(); }
 
 private:
-    FILE* m_file = nullptr;
+    const std::wstring m_path;
+    const std::wstring m_recordPath;
+    UniqueHandle m_file;
 };
-
-bool ReadRecord(const std::wstring& path, ResumeRecord& record)
-{
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    std::wstring text(kMaxRecordChars, L'\0');
-    DWORD read = 0;
-    if (!file || !ReadFile(file.Get(), &text[0], kMaxRecordChars * sizeof(wchar_t), &read, nullptr))
-        return false;
-    text.resize(read / sizeof(wchar_t));
-    return ParseResumeRecord(text, record);
-}
-
-// A record that fails to be written whole no longer parses, which only costs a resume.
-void WriteRecord(const std::wstring& path, const ResumeRecord& record)
-{
-    const std::wstring text = FormatResumeRecord(record);
-    UniqueHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    if (file)
-        WriteFile(file.Get(), text.data(),
-                  static_cast<DWORD>(text.size()) * static_cast<DWORD>(sizeof(wchar_t)), &written,
-                  nullptr);
-}
-
-enum class Outcome { Success, Failed, GiveUp };
 
 // One call's transfer into the part beside the destination.
 class PartDownload {
@@ -83,32 +115,32 @@ public:
     PartDownload(const std::wstring& url, const std::wstring& destination, int64_t size,
                  const std::wstring& md5, const DownloadProgress& onProgress)
         : m_url(url), m_destination(destination), m_part(destination + L".part"),
-          m_recordPath(destination + L".resume"), m_size(size), m_md5(md5),
+          m_file(m_part, destination + L".resume"), m_size(size), m_md5(md5),
           m_checkMd5(IsCheckableMd5(md5)), m_onProgress(onProgress),
           m_buffer(std::make_unique<char[]>(internet::kReadBufferSize))
     {
     }
 
     const std::wstring& PartPath() const { return m_part; }
-    int64_t Start() const { return m_start; }
+    int64_t Before() const { return m_before; }
     int64_t Kept() const { return m_kept; }
 
     // Decides where to start and opens the part; false when it can't be opened.
     bool Prepare()
     {
-        // Written here, a link's target would receive the installer.
-        if (!ClearLinkAt(m_part) || !ClearLinkAt(m_recordPath))
+        if (!m_file.ClearLinks())
             return false;
         ResumeRecord record;
-        const bool recorded = ReadRecord(m_recordPath, record);
-        const int64_t partSize = MeasureFileSize(m_part);
+        const bool recorded = m_file.ReadRecord(record);
+        const int64_t partSize = m_file.Size();
         if (TakeVerifiedPart(partSize))
             return true;
         m_start = ResumeStart(recorded ? &record : nullptr, m_url, m_size, m_md5, partSize);
+        m_before = m_start;
         if (m_start > 0) {
             m_record = record;
             m_resumable = true;
-            if (m_output.Open(m_part, L"r+b") && HashPart())
+            if (m_file.Open(true) && HashPart())
                 return true;
         } else if (partSize > 0) {
             WriteLog(GetLogFile(), L"download resume: part not usable, from 0 of %I64d bytes",
@@ -121,100 +153,95 @@ public:
     {
         if (m_verified)
             return PutInPlace();
+        m_deadline = internet::StartDeadline(kReplyLimitMs);
         bool opened = false;
         if (m_start > 0) {
             const Outcome resumed = AskForRest(handles, opened);
-            if (resumed != Outcome::Success)
+            if (resumed != Outcome::Done)
                 return resumed;
         }
         if (!opened) {
-            const internet::RequestRules rules{kSilenceLimitMs, false};
-            switch (internet::OpenUrlRequest(handles, m_url.c_str(), rules)) {
-            case internet::OpenOutcome::Opened:
-                break;
-            case internet::OpenOutcome::Failed:
-                return Outcome::Failed;
-            case internet::OpenOutcome::Cancelled:
-                return Outcome::GiveUp;
-            }
+            const internet::RequestRules rules{kSilenceLimitMs, m_deadline, false};
+            const Outcome outcome = internet::OpenUrlRequest(handles, m_url.c_str(), rules);
+            if (outcome != Outcome::Done)
+                return outcome;
+            m_reply = internet::ReadReplyHeaders(handles.Request());
         }
-        if (m_start == 0) {
-            // The announced length must match before a single byte is written.
-            wchar_t lengthText[100];
-            internet::QueryContentLength(handles.Request(), lengthText);
-            if (ParseDecimal64(lengthText) != m_size) {
-                WriteLog(GetLogFile(),
-                         L"length error: server setting size:  %s, actual size:  %I64d",
-                         lengthText, m_size);
-                return Outcome::Failed;
-            }
-            m_record = ResumeRecord{m_url, m_size, m_md5,
-                                    ChooseValidator(
-                                        internet::QueryHeader(handles.Request(), HTTP_QUERY_ETAG),
-                                        internet::QueryHeader(handles.Request(),
-                                                              HTTP_QUERY_LAST_MODIFIED)),
-                                    0};
-        }
+        if (m_start == 0 && !AcceptWholeFile())
+            return Outcome::Failed;
         return Receive(handles.Request());
     }
 
     // What is left when the call ends: a part worth resuming, or nothing.
     void Finish(Outcome outcome)
     {
-        m_output.Close();
-        if (outcome != Outcome::Success && m_verified) {
+        m_file.Close();
+        if (outcome != Outcome::Done && m_verified) {
             // Whole and checked, only not yet in place: never downloaded again for that.
-            DeleteFileW(m_recordPath.c_str());
+            m_file.DropRecord();
             m_kept = m_size;
             return;
         }
-        if (outcome == Outcome::Success || !m_resumable) {
+        if (outcome == Outcome::Done || !m_resumable) {
             m_kept = 0;
-            if (outcome != Outcome::Success)
+            if (outcome != Outcome::Done)
                 DeleteFileW(m_part.c_str());
-            DeleteFileW(m_recordPath.c_str());
+            m_file.DropRecord();
             return;
         }
-        m_kept = (std::max)(MeasureFileSize(m_part), int64_t{0});
+        m_kept = (std::max)(m_file.Size(), int64_t{0});
     }
 
 private:
-    // The range request. Success with `opened` set: the reply continues the part; success
-    // without: start again with a plain request.
+    // The range request. Done with `opened` set: the reply continues the part (or, refused
+    // with a 200, carries the whole file); done without: start again with a plain request.
     Outcome AskForRest(InternetHandles& handles, bool& opened)
     {
         WriteLog(GetLogFile(), L"download resume: from %I64d of %I64d bytes", m_start, m_size);
         Publish(m_start);
         const std::wstring headers = RangeRequestHeaders(m_start, m_record.validator);
-        const internet::RequestRules rules{kSilenceLimitMs, false, headers.c_str(), true};
-        const internet::OpenOutcome outcome =
-            internet::OpenUrlRequest(handles, m_url.c_str(), rules);
-        if (outcome == internet::OpenOutcome::Cancelled)
-            return Outcome::GiveUp;
-        const int64_t status =
-            ParseDecimal64(internet::QueryHeader(handles.Request(), HTTP_QUERY_STATUS_CODE));
-        const RangeReply reply = JudgeRangeReply(
-            static_cast<unsigned long>(status),
-            internet::QueryHeader(handles.Request(), HTTP_QUERY_CONTENT_RANGE),
-            internet::QueryHeader(handles.Request(), HTTP_QUERY_CONTENT_LENGTH), m_start, m_size);
+        const internet::RequestRules rules{kSilenceLimitMs, m_deadline, false, headers.c_str(),
+                                           true};
+        const Outcome outcome = internet::OpenUrlRequest(handles, m_url.c_str(), rules);
+        if (outcome == Outcome::Cancelled)
+            return Outcome::Cancelled;
+        m_reply = internet::ReadReplyHeaders(handles.Request());
+        const RangeReply reply = JudgeRangeReply(m_reply.status, m_reply.contentRange,
+                                                 m_reply.contentLength, m_start, m_size);
         // No fitting answer (a cut connection, a silent server, an error status, too many
         // redirects): the part waits for the next try.
         if (reply == RangeReply::Failed ||
-            (outcome == internet::OpenOutcome::Failed && reply != RangeReply::Refused))
+            (outcome == Outcome::Failed && reply != RangeReply::Refused))
             return Outcome::Failed;
         if (reply == RangeReply::Resumed) {
             opened = true;
-            return Outcome::Success;
+            return Outcome::Done;
         }
-        WriteLog(GetLogFile(), L"download resume: refused, status: %d", static_cast<int>(status));
-        if (!StartAgain())
+        WriteLog(GetLogFile(), L"download resume: refused, status: %d",
+                 static_cast<int>(m_reply.status));
+        if (!StartAgain()) {
+            WriteLog(GetLogFile(), L"file open fail: %s", m_part.c_str());
             return Outcome::Failed;
+        }
         Publish(0);
         // A 200 carries the whole file; anything else is asked again without a range.
         opened = reply == RangeReply::Whole;
         if (!opened)
             handles.Close();
-        return Outcome::Success;
+        return Outcome::Done;
+    }
+
+    // The announced length must match before a single byte is written.
+    bool AcceptWholeFile()
+    {
+        if (ParseDecimal64(m_reply.contentLength) != m_size) {
+            WriteLog(GetLogFile(), L"length error: server setting size:  %s, actual size:  %I64d",
+                     EscapeControls(m_reply.contentLength).c_str(), m_size);
+            return false;
+        }
+        m_record = ResumeRecord{m_url, m_size, m_md5,
+                                ChooseValidator(m_reply.etag, m_reply.lastModified), 0};
+        return true;
     }
 
     // Drops the part and its record and opens an empty part.
@@ -223,8 +250,8 @@ private:
         m_start = 0;
         m_resumable = false;
         m_digest.reset();
-        DeleteFileW(m_recordPath.c_str());
-        if (!m_output.Open(m_part, L"wb"))
+        m_file.DropRecord();
+        if (!m_file.Open(false))
             return false;
         if (m_checkMd5)
             m_digest = std::make_unique<Md5Digest>();
@@ -239,13 +266,12 @@ private:
         m_digest = std::make_unique<Md5Digest>();
         int64_t left = m_start;
         while (left > 0) {
-            const size_t want = static_cast<size_t>(
+            const DWORD want = static_cast<DWORD>(
                 (std::min)(left, static_cast<int64_t>(internet::kReadRequestSize)));
-            const size_t got = fread(m_buffer.get(), 1, want, m_output.get());
-            if (got != want)
+            if (!m_file.ReadExactly(m_buffer.get(), want))
                 return false;
-            m_digest->Update(m_buffer.get(), static_cast<DWORD>(got));
-            left -= static_cast<int64_t>(got);
+            m_digest->Update(m_buffer.get(), want);
+            left -= want;
         }
         return true;
     }
@@ -263,36 +289,60 @@ private:
     Outcome Receive(HINTERNET request)
     {
         m_record.written = m_start;
-        WriteRecord(m_recordPath, m_record);
-        m_resumable = true;
-        _fseeki64(m_output.get(), m_start, SEEK_SET);
+        m_file.WriteRecord(m_record);
+        m_resumable = m_file.Seek(m_start);
         int64_t total = m_start;
+        const bool overran = m_resumable && ReceiveBody(request, total);
+        m_file.Close();
+        if (overran) {
+            // Whatever the part holds, this server's file is not the one announced.
+            m_resumable = false;
+            WriteLog(GetLogFile(), L"Download size(%I64d) not equal to server size(%I64d) ",
+                     total, m_size);
+            return Outcome::Failed;
+        }
+        return CheckAndReplace();
+    }
+
+    // Reads the body into the part, never past the announced size. True when the server sent
+    // more than that; `total` then counts what arrived.
+    bool ReceiveBody(HINTERNET request, int64_t& total)
+    {
         for (;;) {
+            // One byte more than the file still lacks is enough to see a server that sends more.
+            const DWORD want = static_cast<DWORD>(
+                (std::min)(m_size - total + 1, static_cast<int64_t>(internet::kReadRequestSize)));
             ZeroMemory(m_buffer.get(), internet::kReadBufferSize);
             DWORD read = 0;
-            // A failed read (a stalled server included) is logged; the size check below decides.
-            if (internet::ReadChunk(request, m_buffer.get(), internet::kReadRequestSize, read,
-                                    kSilenceLimitMs) != internet::ReadOutcome::Data)
-                break;
+            // A failed read (a stalled server included) is logged; the size check decides.
+            if (internet::ReadChunk(request, m_buffer.get(), want, read, kSilenceLimitMs) !=
+                internet::ReadOutcome::Data)
+                return false;
+            if (read > m_size - total) {
+                total += read;
+                return true;
+            }
             // The record never claims less than the part holds.
             if (total + read > m_record.written) {
                 m_record.written = (std::min)(m_size, total + read + kRecordStep);
-                WriteRecord(m_recordPath, m_record);
+                m_file.WriteRecord(m_record);
             }
-            // A short write (a full disk) shows in the size check below; what follows it would
-            // land at the wrong place, so the part is not resumed.
-            if (fwrite(m_buffer.get(), 1, read, m_output.get()) != read) {
+            // A short write (a full disk) shows in the size check; what follows it would land
+            // at the wrong place, so the part is not resumed.
+            if (!m_file.Write(m_buffer.get(), read)) {
                 m_resumable = false;
-                break;
+                return false;
             }
             if (m_digest)
                 m_digest->Update(m_buffer.get(), read);
             total += read;
             Publish(total);
         }
-        m_output.Close();
+    }
 
-        const int64_t measured = MeasureFileSize(m_part);
+    Outcome CheckAndReplace()
+    {
+        const int64_t measured = m_file.Size();
         if (measured != m_size) {
             WriteLog(GetLogFile(), L"Download size(%I64d) not equal to server size(%I64d) ",
                      measured, m_size);
@@ -320,7 +370,7 @@ private:
                      error);
             return Outcome::Failed;
         }
-        return Outcome::Success;
+        return Outcome::Done;
     }
 
     // A whole part whose MD5 is the offer's: an earlier try checked it but could not put it in
@@ -330,15 +380,17 @@ private:
         if (!m_checkMd5 || partSize != m_size)
             return false;
         m_start = m_size;
-        const bool same = m_output.Open(m_part, L"rb") && HashPart() &&
+        const bool same = m_file.Open(true) && HashPart() &&
                           lstrcmpiW(m_digest->Finish().c_str(), m_md5.c_str()) == 0;
-        m_output.Close();
+        m_file.Close();
         m_digest.reset();
         m_start = 0;
         if (!same)
             return false;
         WriteLog(GetLogFile(), L"download: part already whole and checked, %I64d bytes", m_size);
+        // Nothing new can come of this attempt: it is no progress for the automatic resume.
         m_start = m_size;
+        m_before = m_size;
         m_verified = true;
         return true;
     }
@@ -346,16 +398,18 @@ private:
     const std::wstring m_url;
     const std::wstring m_destination;
     const std::wstring m_part;
-    const std::wstring m_recordPath;
+    PartFile m_file;
     const int64_t m_size;
     const std::wstring m_md5;
     const bool m_checkMd5;
     const DownloadProgress& m_onProgress;
     std::unique_ptr<char[]> m_buffer;
-    OutputFile m_output;
     std::unique_ptr<Md5Digest> m_digest;
+    internet::AttemptDeadline m_deadline{0, kReplyLimitMs};
+    internet::ReplyHeaders m_reply;
     ResumeRecord m_record;
     int64_t m_start = 0;
+    int64_t m_before = 0;
     int64_t m_kept = 0;
     int32_t m_published = 0;
     bool m_resumable = false;
@@ -368,6 +422,9 @@ int32_t DownloadPercentage(int64_t total, int64_t expected)
 {
     if (expected == 0)
         return -1;
+    // Never above 100, whatever arrived.
+    if (static_cast<uint64_t>(total) >= static_cast<uint64_t>(expected))
+        return 100;
     return static_cast<int32_t>(static_cast<uint64_t>(total) * 100u /
                                 static_cast<uint64_t>(expected));
 }
@@ -397,7 +454,7 @@ bool DownloadFile(InternetHandles& handles, const std::wstring& url,
     if (download) {
         download->Finish(outcome);
         if (report) {
-            report->partBefore = download->Start();
+            report->partBefore = download->Before();
             report->partAfter = download->Kept();
             report->percentageAfter =
                 (std::max)(DownloadPercentage(download->Kept(), expectedSize), 0);
@@ -406,5 +463,5 @@ bool DownloadFile(InternetHandles& handles, const std::wstring& url,
     if (outcome == Outcome::Failed)
         Sleep(kPauseAfterFailureMs);
     handles.Close();
-    return outcome == Outcome::Success;
+    return outcome == Outcome::Done;
 }

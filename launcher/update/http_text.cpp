@@ -4,6 +4,7 @@
 #include <string>
 
 #include "log/log_file.h"
+#include "log/log_line.h"
 #include "update/update_reply.h"
 #include "update/url_request.h"
 #include "update/utf8.h"
@@ -13,17 +14,15 @@ namespace {
 constexpr int kMaxAttempts = 3;
 constexpr DWORD kPauseAfterFailureMs = 1000;
 
-enum class AttemptOutcome { Success, Failed, GiveUp };
-
 void LogTooLarge()
 {
     WriteLog(GetLogFile(), L"reply size error, limit: %d", http_text::kMaxBodyBytes);
 }
 
-// Reads the whole body into `body`. Each read asks only for what has already arrived, so that
-// the time limit is checked between reads even when the server sends a byte at a time (a
-// 64 KiB read would otherwise wait for 64 KiB).
-bool ReadBody(HINTERNET request, std::string& body)
+// Reads the whole body into `body` by the attempt's deadline. Each read asks only for what has
+// already arrived (a 64 KiB read would otherwise wait for 64 KiB), so that the deadline is
+// checked between reads even when the server sends a byte at a time.
+bool ReadBody(HINTERNET request, std::string& body, const internet::AttemptDeadline& deadline)
 {
     wchar_t lengthText[100];
     internet::QueryContentLength(request, lengthText);
@@ -34,15 +33,10 @@ bool ReadBody(HINTERNET request, std::string& body)
     }
 
     auto buffer = std::make_unique<char[]>(internet::kReadBufferSize);
-    const DWORD started = GetTickCount();
     for (;;) {
-        if (GetTickCount() - started >= http_text::kBodyTimeLimitMs) {
-            internet::LogTimeout(http_text::kBodyTimeLimitMs);
-            return false;
-        }
         DWORD available = 0;
         const internet::ReadOutcome waited =
-            internet::WaitForData(request, available, http_text::kSilenceLimitMs);
+            internet::WaitForData(request, available, http_text::kSilenceLimitMs, deadline);
         if (waited == internet::ReadOutcome::Failed)
             return false;
         if (waited == internet::ReadOutcome::End)
@@ -66,33 +60,29 @@ bool ReadBody(HINTERNET request, std::string& body)
     // A connection that ends early is not the end of the reply.
     if (announced >= 0 && static_cast<int64_t>(body.size()) != announced) {
         WriteLog(GetLogFile(), L"reply length error, received: %d, announced: %s",
-                 static_cast<int>(body.size()), lengthText);
+                 static_cast<int>(body.size()), EscapeControls(lengthText).c_str());
         return false;
     }
     return true;
 }
 
-AttemptOutcome TryOnce(InternetHandles& handles, const wchar_t* url, std::wstring& replyText)
+internet::Outcome TryOnce(InternetHandles& handles, const wchar_t* url, std::wstring& replyText)
 {
-    const internet::RequestRules rules{http_text::kSilenceLimitMs, true};
-    switch (internet::OpenUrlRequest(handles, url, rules)) {
-    case internet::OpenOutcome::Opened:
-        break;
-    case internet::OpenOutcome::Failed:
-        return AttemptOutcome::Failed;
-    case internet::OpenOutcome::Cancelled:
-        return AttemptOutcome::GiveUp;
-    }
+    const internet::RequestRules rules{http_text::kSilenceLimitMs,
+                                       internet::StartDeadline(http_text::kAttemptLimitMs), true};
+    const internet::Outcome opened = internet::OpenUrlRequest(handles, url, rules);
+    if (opened != internet::Outcome::Done)
+        return opened;
     std::string body;
-    if (!ReadBody(handles.Request(), body))
-        return AttemptOutcome::Failed;
+    if (!ReadBody(handles.Request(), body, rules.deadline))
+        return internet::Outcome::Failed;
     // Decoded once, whole, so that a character split between two reads is decoded intact.
     // A zero byte ends the text.
     const size_t zero = body.find('\0');
     if (zero != std::string::npos)
         body.resize(zero);
     replyText += Utf8ToWide(body);
-    return AttemptOutcome::Success;
+    return internet::Outcome::Done;
 }
 
 }  // namespace
@@ -105,16 +95,16 @@ bool HttpGetText(InternetHandles& handles, const wchar_t* url, std::wstring& rep
     while (failedAttempts < kMaxAttempts && !success) {
         replyText.clear();
         handles.Close();
-        AttemptOutcome outcome;
+        internet::Outcome outcome;
         try {
             outcome = TryOnce(handles, url, replyText);
         } catch (...) {
             WriteLog(GetLogFile(), L"InternetOpen unknown error");
-            outcome = AttemptOutcome::Failed;
+            outcome = internet::Outcome::Failed;
         }
-        if (outcome == AttemptOutcome::GiveUp)
+        if (outcome == internet::Outcome::Cancelled)
             break;
-        if (outcome == AttemptOutcome::Success) {
+        if (outcome == internet::Outcome::Done) {
             success = true;
         } else {
             ++failedAttempts;

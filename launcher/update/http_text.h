@@ -9,8 +9,8 @@
 namespace http_text {
 // An attempt fails when the server sends nothing for this long...
 inline constexpr unsigned long kSilenceLimitMs = 30000;
-// ...or when its reply body is not complete this long after the reply began.
-inline constexpr unsigned long kBodyTimeLimitMs = 60000;
+// ...or when its reply, headers and body, is not complete this long after the attempt began.
+inline constexpr unsigned long kAttemptLimitMs = 60000;
 // A reply body larger than this fails the attempt; none of it is kept.
 inline constexpr unsigned long kMaxBodyBytes = 1024 * 1024;
 }  // namespace http_text

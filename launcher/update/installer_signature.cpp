@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "environment/busy_file.h"
+#include "environment/system_functions.h"
 #include "log/log_file.h"
 #include "update/crypt_digest.h"
 #include "update/signer_pins.h"
@@ -35,11 +36,47 @@ PinnedSignerList& PinnedSigners()
     return list;
 }
 
+// wintrust.dll (and the crypt32 it brings) is needed only when a downloaded installer is
+// checked against pinned signers: loaded then, so that no other start pays for it.
+struct TrustFunctions {
+    decltype(&WinVerifyTrust) verify = nullptr;
+    decltype(&WTHelperProvDataFromStateData) providerData = nullptr;
+    decltype(&WTHelperGetProvSignerFromChain) signer = nullptr;
+    decltype(&WTHelperGetProvCertFromChain) certificate = nullptr;
+    DWORD loadError = 0;
+};
+
+const TrustFunctions& Trust()
+{
+    static const TrustFunctions functions = [] {
+        TrustFunctions found;
+        // Kept loaded for the rest of the run, like a static import.
+        const HMODULE module = LoadSystemLibrary(L"wintrust.dll");
+        found.loadError = module ? 0 : GetLastError();
+        found.verify = FindModuleFunction<decltype(&WinVerifyTrust)>(module, "WinVerifyTrust");
+        found.providerData = FindModuleFunction<decltype(&WTHelperProvDataFromStateData)>(
+            module, "WTHelperProvDataFromStateData");
+        found.signer = FindModuleFunction<decltype(&WTHelperGetProvSignerFromChain)>(
+            module, "WTHelperGetProvSignerFromChain");
+        found.certificate = FindModuleFunction<decltype(&WTHelperGetProvCertFromChain)>(
+            module, "WTHelperGetProvCertFromChain");
+        if (module && !found.verify)
+            found.loadError = ERROR_PROC_NOT_FOUND;
+        return found;
+    }();
+    return functions;
+}
+
 // One WinVerifyTrust verification; its state is closed by the destructor, whatever the result.
+// Without wintrust.dll the result is the load error, as an HRESULT: the installer is refused.
 class TrustVerification {
 public:
     TrustVerification(const std::wstring& path, HANDLE file)
     {
+        if (!Trust().verify) {
+            m_result = HRESULT_FROM_WIN32(Trust().loadError);
+            return;
+        }
         m_file.cbStruct = sizeof m_file;
         m_file.pcwszFilePath = path.c_str();
         m_file.hFile = file;
@@ -53,13 +90,15 @@ public:
         m_data.pFile = &m_file;
         m_data.dwStateAction = WTD_STATEACTION_VERIFY;
         GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-        m_result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data);
+        m_result = Trust().verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data);
     }
     ~TrustVerification()
     {
+        if (!Trust().verify)
+            return;
         m_data.dwStateAction = WTD_STATEACTION_CLOSE;
         GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data);
+        Trust().verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data);
     }
     TrustVerification(const TrustVerification&) = delete;
     TrustVerification& operator=(const TrustVerification&) = delete;
@@ -69,13 +108,16 @@ public:
     // The certificate that made the signature; null when the state holds none.
     const CERT_CONTEXT* SignerCertificate() const
     {
-        CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(m_data.hWVTStateData);
+        const TrustFunctions& trust = Trust();
+        if (!trust.providerData || !trust.signer || !trust.certificate)
+            return nullptr;
+        CRYPT_PROVIDER_DATA* provider = trust.providerData(m_data.hWVTStateData);
         if (!provider)
             return nullptr;
-        CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+        CRYPT_PROVIDER_SGNR* signer = trust.signer(provider, 0, FALSE, 0);
         if (!signer)
             return nullptr;
-        CRYPT_PROVIDER_CERT* certificate = WTHelperGetProvCertFromChain(signer, 0);
+        CRYPT_PROVIDER_CERT* certificate = trust.certificate(signer, 0);
         return certificate ? certificate->pCert : nullptr;
     }
 

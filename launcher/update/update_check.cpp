@@ -5,6 +5,7 @@
 
 #include "environment/locations.h"
 #include "log/log_file.h"
+#include "log/log_line.h"
 #include "update/http_text.h"
 #include "update/installer_url.h"
 #include "update/update_reply.h"
@@ -80,8 +81,10 @@ bool CheckUpdate(UpdateRecord& record, const ShowCheckNotice& show)
         WriteLog(GetLogFile(), L"request check update error");
         return false;
     }
-    // A ServerPath with a password in it is not written to the log.
-    WriteLog(GetLogFile(), L"check update answer:\n %s", HideUserInfo(record.replyText).c_str());
+    // A ServerPath with a password in it is not written to the log, and no line of the reply can
+    // pass for one of the launcher's own.
+    WriteLog(GetLogFile(), L"check update answer:%s",
+             QuoteLines(HideUserInfo(record.replyText)).c_str());
 
     if (!ParseUpdateReply(record)) {
         show(CheckNotice::ReplyInvalid);

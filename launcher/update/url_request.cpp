@@ -1,6 +1,10 @@
 #include "update/url_request.h"
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "log/log_file.h"
 #include "update/installer_url.h"
@@ -16,6 +20,17 @@ namespace {
 
 // Longest URL taken from a Location header; longer ones are not followed.
 constexpr DWORD kMaxLocationChars = 2048;
+
+// A reply header as text, empty when there is none.
+std::wstring QueryHeader(HINTERNET request, DWORD infoLevel)
+{
+    wchar_t text[256] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    DWORD index = 0;
+    if (!HttpQueryInfoW(request, infoLevel, text, &size, &index))
+        return std::wstring();
+    return text;
+}
 
 bool IsRedirect(DWORD status)
 {
@@ -137,19 +152,6 @@ bool PrepareRequest(InternetHandles& handles, const std::wstring& url, DWORD lim
     return true;
 }
 
-bool SendRequest(HINTERNET request, DWORD limitMs)
-{
-    const DWORD started = GetTickCount();
-    if (HttpSendRequestW(request, nullptr, 0, nullptr, 0))
-        return true;
-    const DWORD error = GetLastError();
-    if (IsTimeout(error, GetTickCount() - started, limitMs))
-        LogTimeout(limitMs);
-    else
-        LogOpenFailure(error);
-    return false;
-}
-
 void LogReadFailure(DWORD error, DWORD elapsedMs, DWORD limitMs)
 {
     if (IsTimeout(error, elapsedMs, limitMs))
@@ -166,69 +168,212 @@ bool AskForCredentials(HINTERNET request)
                             nullptr) == ERROR_INTERNET_FORCE_RETRY;
 }
 
+// A blocking WinINet call run on a thread of its own, so that the attempt ends at its
+// deadline however the server trickles. Closing the request handle is how Windows ends such a
+// call; Wine lets it go on until the server stops (a receive timeout only counts silence), so
+// the thread is left to end on its own and touches nothing but this block, which it shares.
+struct BlockingCall {
+    std::function<BOOL(DWORD&)> call;
+    UniqueHandle done;
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    DWORD value = 0;
+};
+
+struct CallResult {
+    bool returned = false;  // false: the deadline came first
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    DWORD value = 0;
+};
+
+void RunCall(BlockingCall& blocking)
+{
+    blocking.ok = blocking.call(blocking.value);
+    blocking.error = GetLastError();
+}
+
+CallResult CallBeforeDeadline(std::function<BOOL(DWORD&)> call, const AttemptDeadline& deadline)
+{
+    CallResult result;
+    const DWORD waitMs = deadline.RemainingMs(GetTickCount());
+    if (waitMs == 0)
+        return result;
+    auto shared = std::make_shared<BlockingCall>();
+    shared->call = std::move(call);
+    shared->done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    bool started = false;
+    try {
+        if (shared->done) {
+            std::thread([shared] {
+                RunCall(*shared);
+                SetEvent(shared->done.Get());
+            }).detach();
+            started = true;
+        }
+    } catch (const std::system_error&) {
+    }
+    // Without a thread of its own, the call is bounded only by the silence limit.
+    if (!started)
+        RunCall(*shared);
+    else if (WaitForSingleObject(shared->done.Get(), waitMs) != WAIT_OBJECT_0)
+        return result;
+    return CallResult{true, shared->ok, shared->error, shared->value};
+}
+
+// The status line and headers as WinINet holds them, measured without copying them.
+bool HeadersWithinCap(HINTERNET request)
+{
+    wchar_t probe[2] = {};
+    DWORD size = sizeof probe;
+    if (HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS_CRLF, probe, &size, nullptr) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+        size / sizeof(wchar_t) <= kMaxHeaderChars + 1)
+        return true;
+    WriteLog(GetLogFile(), L"reply header error, limit: %d", kMaxHeaderChars);
+    return false;
+}
+
+// The hops of one request: redirects, credential prompts and the sends between them.
+class RequestWalk {
+public:
+    RequestWalk(InternetHandles& handles, const wchar_t* url, const RequestRules& rules)
+        : m_handles(handles), m_current(url), m_rules(rules)
+    {
+    }
+
+    Outcome Run()
+    {
+        if (!PrepareRequest(m_handles, m_current, m_rules.silenceLimitMs, m_rules.headers))
+            return Outcome::Failed;
+        for (;;) {
+            if (!Send())
+                return Outcome::Failed;
+            const DWORD status = QueryStatusCode(m_handles.Request());
+            const bool answered = status == HTTP_STATUS_OK ||
+                                  (status == HTTP_STATUS_PARTIAL_CONTENT && m_rules.acceptPartial);
+            if (answered)
+                return CheckTls();
+            std::wstring target;
+            if (IsRedirect(status) &&
+                QueryRedirectTarget(m_handles.Request(), m_current, target)) {
+                if (!Follow(target))
+                    return Outcome::Failed;
+                continue;
+            }
+            const Outcome asked = AskAgain(status);
+            if (asked != Outcome::Done)
+                return asked;
+        }
+    }
+
+private:
+    bool Send()
+    {
+        const HINTERNET request = m_handles.Request();
+        const DWORD started = GetTickCount();
+        const CallResult sent = CallBeforeDeadline(
+            [request](DWORD&) { return HttpSendRequestW(request, nullptr, 0, nullptr, 0); },
+            m_deadline);
+        if (!sent.returned) {
+            // Closing the handle is what ends the blocked call on Windows.
+            m_handles.CloseRequest();
+            LogTimeout(m_deadline.limitMs);
+            return false;
+        }
+        if (sent.ok)
+            return HeadersWithinCap(request);
+        if (IsTimeout(sent.error, GetTickCount() - started, m_rules.silenceLimitMs))
+            LogTimeout(m_rules.silenceLimitMs);
+        else
+            LogOpenFailure(sent.error);
+        return false;
+    }
+
+    Outcome CheckTls()
+    {
+        if (IsHttpsUrl(m_current) && !CameOverTls(m_handles.Request())) {
+            WriteLog(GetLogFile(), L"TLS error, reply not encrypted");
+            return Outcome::Failed;
+        }
+        return Outcome::Done;
+    }
+
+    bool Follow(const std::wstring& target)
+    {
+        if (++m_redirects > kMaxRedirects) {
+            WriteLog(GetLogFile(), L"redirect error, limit: %d", kMaxRedirects);
+            return false;
+        }
+        // What went out over TLS never continues in clear text.
+        if (IsHttpsUrl(m_current) && !IsHttpsUrl(target)) {
+            WriteLog(GetLogFile(), L"redirect error, not https");
+            return false;
+        }
+        m_current = target;
+        m_handles.CloseRequest();
+        return PrepareRequest(m_handles, m_current, m_rules.silenceLimitMs, m_rules.headers);
+    }
+
+    // Done: the same request goes out again with what the user typed.
+    Outcome AskAgain(DWORD status)
+    {
+        const bool credentials =
+            status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ;
+        if (!credentials || m_rules.logCredentialStatus)
+            WriteLog(GetLogFile(), L"HTTP_STATUS error, code: %d", status);
+        if (!credentials)
+            return Outcome::Failed;
+        // A server that keeps refusing what the user typed would otherwise prompt forever.
+        if (m_confirmed > kMaxCredentialRepeats) {
+            WriteLog(GetLogFile(), L"credential error, prompts: %d", m_confirmed);
+            return Outcome::Cancelled;
+        }
+        if (!AskForCredentials(m_handles.Request()))
+            return Outcome::Cancelled;
+        ++m_confirmed;
+        // The time the user spent in the dialog is not the server's.
+        m_deadline = StartDeadline(m_deadline.limitMs);
+        return Outcome::Done;
+    }
+
+    InternetHandles& m_handles;
+    std::wstring m_current;
+    const RequestRules& m_rules;
+    AttemptDeadline m_deadline = m_rules.deadline;
+    int m_redirects = 0;
+    int m_confirmed = 0;
+};
+
 }  // namespace
 
-OpenOutcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url,
-                           const RequestRules& rules)
+AttemptDeadline StartDeadline(DWORD limitMs)
+{
+    return AttemptDeadline{GetTickCount(), limitMs};
+}
+
+Outcome OpenUrlRequest(InternetHandles& handles, const wchar_t* url, const RequestRules& rules)
 {
     if (!handles.AdoptSession(
             InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))) {
         WriteLog(GetLogFile(), L"InternetOpen error, code: %d", GetLastError());
         OutputDebugStringW(L"m_hSession错误");
-        return OpenOutcome::Failed;
+        return Outcome::Failed;
     }
-    std::wstring current = url;
-    int redirects = 0;
-    int confirmed = 0;
-    if (!PrepareRequest(handles, current, rules.silenceLimitMs, rules.headers))
-        return OpenOutcome::Failed;
-    for (;;) {
-        if (!SendRequest(handles.Request(), rules.silenceLimitMs))
-            return OpenOutcome::Failed;
-        const DWORD status = QueryStatusCode(handles.Request());
-        const bool answered = status == HTTP_STATUS_OK ||
-                              (status == HTTP_STATUS_PARTIAL_CONTENT && rules.acceptPartial);
-        if (answered && IsHttpsUrl(current) && !CameOverTls(handles.Request())) {
-            WriteLog(GetLogFile(), L"TLS error, reply not encrypted");
-            return OpenOutcome::Failed;
-        }
-        if (answered)
-            return OpenOutcome::Opened;
+    return RequestWalk(handles, url, rules).Run();
+}
 
-        std::wstring target;
-        if (IsRedirect(status) && QueryRedirectTarget(handles.Request(), current, target)) {
-            if (++redirects > kMaxRedirects) {
-                WriteLog(GetLogFile(), L"redirect error, limit: %d", kMaxRedirects);
-                return OpenOutcome::Failed;
-            }
-            // What went out over TLS never continues in clear text.
-            if (IsHttpsUrl(current) && !IsHttpsUrl(target)) {
-                WriteLog(GetLogFile(), L"redirect error, not https");
-                return OpenOutcome::Failed;
-            }
-            current = target;
-            handles.CloseRequest();
-            if (!PrepareRequest(handles, current, rules.silenceLimitMs, rules.headers))
-                return OpenOutcome::Failed;
-            continue;
-        }
-
-        const bool credentials =
-            status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ;
-        if (!credentials || rules.logCredentialStatus)
-            WriteLog(GetLogFile(), L"HTTP_STATUS error, code: %d", status);
-        if (!credentials)
-            return OpenOutcome::Failed;
-        // A server that keeps refusing what the user typed would otherwise prompt forever.
-        if (confirmed > kMaxCredentialRepeats) {
-            WriteLog(GetLogFile(), L"credential error, prompts: %d", confirmed);
-            return OpenOutcome::Cancelled;
-        }
-        if (!AskForCredentials(handles.Request()))
-            return OpenOutcome::Cancelled;
-        // Confirmed: the same request goes out again with what the user typed.
-        ++confirmed;
-    }
+ReplyHeaders ReadReplyHeaders(HINTERNET request)
+{
+    ReplyHeaders reply;
+    if (!request)
+        return reply;
+    reply.status = QueryStatusCode(request);
+    reply.contentLength = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH);
+    reply.contentRange = QueryHeader(request, HTTP_QUERY_CONTENT_RANGE);
+    reply.etag = QueryHeader(request, HTTP_QUERY_ETAG);
+    reply.lastModified = QueryHeader(request, HTTP_QUERY_LAST_MODIFIED);
+    return reply;
 }
 
 ReadOutcome ReadChunk(HINTERNET request, void* buffer, DWORD size, DWORD& read,
@@ -244,9 +389,14 @@ ReadOutcome ReadChunk(HINTERNET request, void* buffer, DWORD size, DWORD& read,
     return ReadOutcome::Failed;
 }
 
-ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitMs)
+ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitMs,
+                        const AttemptDeadline& deadline)
 {
     available = 0;
+    if (deadline.RemainingMs(GetTickCount()) == 0) {
+        LogTimeout(deadline.limitMs);
+        return ReadOutcome::Failed;
+    }
     const DWORD started = GetTickCount();
     if (InternetQueryDataAvailable(request, &available, 0, 0))
         return available != 0 ? ReadOutcome::Data : ReadOutcome::End;
@@ -254,16 +404,6 @@ ReadOutcome WaitForData(HINTERNET request, DWORD& available, DWORD silenceLimitM
     available = 0;
     LogReadFailure(error, GetTickCount() - started, silenceLimitMs);
     return ReadOutcome::Failed;
-}
-
-std::wstring QueryHeader(HINTERNET request, DWORD infoLevel)
-{
-    wchar_t text[256] = {};
-    DWORD size = sizeof text - sizeof(wchar_t);
-    DWORD index = 0;
-    if (!request || !HttpQueryInfoW(request, infoLevel, text, &size, &index))
-        return std::wstring();
-    return text;
 }
 
 void QueryContentLength(HINTERNET request, wchar_t (&text)[100])

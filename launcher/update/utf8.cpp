@@ -50,6 +50,32 @@ bool IsLegalUtf8(const uint8_t* source, int length)
     return true;
 }
 
+namespace {
+
+// Writes one code point as one or two UTF-16 units; nothing when there is no room for it or
+// it is a surrogate or beyond U+10FFFF.
+ConversionResult PutCodePoint(uint32_t value, uint16_t*& target, const uint16_t* targetEnd)
+{
+    if (target >= targetEnd)
+        return TargetExhausted;
+    if (value <= 0xFFFF) {
+        if (value >= 0xD800 && value <= 0xDFFF)
+            return SourceIllegal;
+        *target++ = static_cast<uint16_t>(value);
+        return ConversionOK;
+    }
+    if (value > 0x10FFFF)
+        return SourceIllegal;
+    if (target + 1 >= targetEnd)
+        return TargetExhausted;
+    value -= 0x10000;
+    *target++ = static_cast<uint16_t>(0xD800 + (value >> 10));
+    *target++ = static_cast<uint16_t>(0xDC00 + (value & 0x3FF));
+    return ConversionOK;
+}
+
+}  // namespace
+
 ConversionResult ConvertUtf8ToUtf16(const uint8_t*& sourceStart, const uint8_t* sourceEnd,
                                     uint16_t*& targetStart, const uint16_t* targetEnd)
 {
@@ -75,31 +101,10 @@ ConversionResult ConvertUtf8ToUtf16(const uint8_t*& sourceStart, const uint8_t* 
         value += *source++;
         value -= kOffsetsFromUtf8[extra];
 
-        if (target >= targetEnd) {
+        result = PutCodePoint(value, target, targetEnd);
+        if (result != ConversionOK) {
             source = sequence;
-            result = TargetExhausted;
             break;
-        }
-        if (value <= 0xFFFF) {
-            if (value >= 0xD800 && value <= 0xDFFF) {
-                source = sequence;
-                result = SourceIllegal;
-                break;
-            }
-            *target++ = static_cast<uint16_t>(value);
-        } else if (value > 0x10FFFF) {
-            source = sequence;
-            result = SourceIllegal;
-            break;
-        } else {
-            if (target + 1 >= targetEnd) {
-                source = sequence;
-                result = TargetExhausted;
-                break;
-            }
-            value -= 0x10000;
-            *target++ = static_cast<uint16_t>(0xD800 + (value >> 10));
-            *target++ = static_cast<uint16_t>(0xDC00 + (value & 0x3FF));
         }
     }
     sourceStart = source;

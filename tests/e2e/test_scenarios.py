@@ -4,12 +4,13 @@ behind, whether the application was started, and the states the window showed.""
 
 from __future__ import annotations
 
+import re
 import subprocess
 import time
 import unittest
 
-from harness import (APP_EXE, BACKUP_REMOVED, SET_ASIDE, Fault, LauncherCase, Run, md5_hex,
-                     preamble, windows_path)
+from harness import (APP_EXE, BACKUP_REMOVED, RESTORED, SET_ASIDE, Fault, LauncherCase, Run,
+                     md5_hex, preamble, windows_path)
 from update_service import build_check_reply, unreachable_port
 
 
@@ -98,10 +99,10 @@ class UpdateRoads(Scenario):
 
 
 def reply_lines(body: bytes) -> list[str]:
-    """How a reply body shows in the log: after "check update answer:" and a blank, line by line.
-    Every line feed is stored as CR LF, so the reply's own CR LF shows as CR CR LF."""
-    text = body.decode("utf-8").split("\n")
-    return ["check update answer:", " " + text[0]] + text[1:]
+    """How a reply body shows in the log: after "check update answer:", each of its lines (ended
+    by CR LF, CR or LF) on a line of its own that starts with a blank."""
+    return ["check update answer:"] + [" " + l for l in re.split("\r\n|\r|\n",
+                                                                   body.decode("utf-8"))]
 
 
 class CheckRoads(Scenario):
@@ -187,6 +188,9 @@ class CheckRoads(Scenario):
         cases = {
             "missing MD5": build_check_reply(omit=("MD5",), LatestVersion="2.06"),
             "ReturnCode 0": build_check_reply(ReturnCode="0", LatestVersion="2.06"),
+            # a line break and a stamp: the forged line must not read as the launcher's own
+            "forged log line": build_check_reply(
+                ReturnCode="0", after="\r\n2026-01-01 00:00:00\t" + RESTORED + "\rexit\n"),
             "empty body": b"",
         }
         self.machine.install_app("2.5")
@@ -199,6 +203,7 @@ class CheckRoads(Scenario):
                 self.assertEqual(0, run.wait(60))
                 self.assertEqual(preamble(2, 5) + reply_lines(body) + ["parse update error", "exit", ""],
                                  run.log_lines())
+                self.assertNotIn(RESTORED, run.log_lines())
                 # An empty reply comes back too fast for the detecting text to be seen.
                 self.assertIn(run.state_codes(), ([0, 4], [4]) if not body else ([0, 4],))
                 self.assertGreaterEqual(run.elapsed, 3.0)

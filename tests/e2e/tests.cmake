@@ -81,6 +81,9 @@ add_e2e_suite(https MODULES test_https)
 # The slow roads of servers that go quiet (about 6 and 2.5 minutes), beside the others.
 add_e2e_suite(silent_servers MODULES test_silent_servers TIMEOUT 660)
 add_e2e_suite(slow_download MODULES test_slow_download TIMEOUT 360)
+# Hostile servers on the real 60 s limits (about 5 minutes).
+add_e2e_suite(hostile_servers MODULES test_hostile_servers TIMEOUT 660)
 # The longest suites start first, so that on a clean build tree (no timings from an earlier
 # run for ctest to order by) they do not start last and stretch the whole run.
-set_tests_properties(e2e_silent_servers e2e_slow_download PROPERTIES COST 1000)
+set_tests_properties(e2e_silent_servers e2e_hostile_servers e2e_slow_download PROPERTIES
+  COST 1000)

@@ -38,3 +38,37 @@ TEST(LogLine, KeepsLatin1BytesAndWritesOneQuestionMarkPerOtherCharacter)
 }
 
 }  // namespace
+
+namespace {
+
+// A reply that tries to pass a line of its own for one of the launcher's.
+const wchar_t kForged[] =
+    L"<MD5/>\r\n2026-01-01 00:00:00\tapplication dir restored from backup: FORGED";
+
+TEST(LogLine, ForeignTextCannotStartALineOfItsOwn)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* quoted;
+    } cases[] = {
+        {L"<a>1</a>", L"\n <a>1</a>"},
+        // CR LF, a lone LF and a lone CR each end a line; every line starts with a blank
+        {kForged, L"\n <MD5/>\n 2026-01-01 00:00:00\tapplication dir restored from backup: FORGED"},
+        {L"a\nb\rc\r\n", L"\n a\n b\n c\n "},
+        {L"a\r\n\r\nb", L"\n a\n \n b"},
+        // the other controls, C1 and DEL included, are shown as codes; tabs stay
+        {L"\x01\x1B[2J\x7F\x85\tx\\", L"\n \\x01\\x1B[2J\\x7F\\x85\tx\\"},
+        {L"", L"\n "},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::wstring(c.quoted), QuoteLines(c.text));
+}
+
+TEST(LogLine, EscapedValueStaysOnItsLine)
+{
+    EXPECT_EQ(L"563200", EscapeControls(L"563200"));
+    EXPECT_EQ(L"1\\x0D\\x0A2026-01-01 00:00:00\\x09exit", EscapeControls(L"1\r\n2026-01-01 00:00:00\texit"));
+    EXPECT_EQ(L"\\x00\\x9F\u00A0\u00FF\u4E2D", EscapeControls(std::wstring(L"\0\x9F\u00A0\u00FF\u4E2D", 5)));
+}
+
+}  // namespace

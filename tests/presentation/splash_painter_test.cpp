@@ -91,17 +91,22 @@ std::string Pixel(int x, int y, uint32_t got, uint32_t want)
     return text;
 }
 
-// The banner as the resource stores it: 24-bit rows, bottom-up, padded to four bytes.
+// The banner as the resource stores it: rows bottom-up, padded to four bytes, 8-bit indices
+// into the colour table or 24-bit colours.
 uint32_t BannerResourcePixel(int x, int y)
 {
     static const auto* header = [] {
         HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(IDB_BANNER), RT_BITMAP);
         return static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(nullptr, found)));
     }();
-    const int stride = (header->biWidth * 3 + 3) / 4 * 4;
-    const auto* row = reinterpret_cast<const uint8_t*>(header) + header->biSize +
-                      header->biClrUsed * 4 + (header->biHeight - 1 - y) * stride;
-    return static_cast<uint32_t>(row[x * 3 + 2] << 16 | row[x * 3 + 1] << 8 | row[x * 3]);
+    const int bytes = header->biBitCount / 8;
+    const int stride = (header->biWidth * bytes + 3) / 4 * 4;
+    const DWORD colours = header->biClrUsed ? header->biClrUsed
+                          : header->biBitCount <= 8 ? 1u << header->biBitCount : 0;
+    const auto* table = reinterpret_cast<const uint8_t*>(header) + header->biSize;
+    const auto* row = table + colours * 4 + (header->biHeight - 1 - y) * stride;
+    const uint8_t* bgr = bytes == 1 ? table + row[x] * 4 : row + x * 3;
+    return static_cast<uint32_t>(bgr[2] << 16 | bgr[1] << 8 | bgr[0]);
 }
 
 // Empty when the picture holds the banner at its place; the first wrong pixel otherwise.

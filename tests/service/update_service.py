@@ -72,6 +72,11 @@ Modifiers, valid on every ``/fault/`` reply:
 ``trickle=B,MS``  send B body bytes every MS milliseconds
 ``cut_at=N``      (on installer files) hang up once byte N of the file is sent,
                   in a whole reply or a range; with ``times`` once or always
+``header_bytes=N`` add about N bytes of filler header lines
+``header_trickle=MS`` send the status line, then one header byte every MS
+                  milliseconds, never ending the headers (until the hold time)
+``overrun=N``     send the body chunked, under a Content-Length that names the
+                  body alone, and N more bytes after it
 ``fails=K``       the fault applies to the first K requests of this exact URL
                   only; later ones get the same body with status 200 and no
                   modifiers.  Counted per path+query until ``/_control/reset``;
@@ -238,6 +243,9 @@ class Fault:
     reset: bool = False                 # hang up with a TCP reset instead of FIN
     hold_ms: int | None = None          # "hang": how long; capped by the service's maximum
     times: int | None = None            # apply to the next N requests only, then vanish
+    header_bytes: int = 0               # filler header lines of about this many bytes
+    header_trickle: int | None = None   # status line, then a header byte every N ms, no end
+    overrun: int = 0                    # chunked body, this many bytes past the announced length
 
     @classmethod
     def http_status(cls, code: int, **kw) -> "Fault":
@@ -304,7 +312,7 @@ class Fault:
         """Whether the reply's framing can't be trusted, so its connection must end."""
         return (self.length is not None or self.length_offset != 0 or self.reset
                 or self.drop_after is not None or self.trickle is not None
-                or self.cut_at is not None)
+                or self.cut_at is not None or self.overrun > 0)
 
 
 def _parse_fault_url(path: str, query: dict[str, str]) -> tuple[int, dict, bytes, Fault]:
@@ -377,6 +385,9 @@ def _parse_fault_url(path: str, query: dict[str, str]) -> tuple[int, dict, bytes
         mods.trickle = (int(b), int(ms))
     if query.get("reset") == "1":
         mods.reset = True
+    for name in ("header_bytes", "header_trickle", "overrun"):
+        if name in query:
+            setattr(mods, name, int(query[name]))
     return status, headers, body, mods
 
 
@@ -781,10 +792,17 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             body = f.body
         if f.status is not None:
             status = f.status
+        if f.header_trickle is not None:
+            self._trickle_headers(status, f.header_trickle)
+            return
 
         self.send_response(status)
         for name, value in {**headers, **f.headers}.items():
             self.send_header(name, value)
+        for i in range(0, min(f.header_bytes, MAX_GENERATED_BYTES), 1000):
+            self.send_header(f"X-Filler-{i}", "f" * 980)
+        if f.overrun > 0:
+            self.send_header("Transfer-Encoding", "chunked")
         if f.length == "omit":
             pass
         elif isinstance(f.length, int):
@@ -799,7 +817,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         to_send = body if f.drop_after is None else body[:f.drop_after]
         if f.cut_at is not None:
             to_send = to_send[:max(0, f.cut_at - offset)]
-        if f.trickle is None:
+        if f.overrun > 0:
+            self._write_chunked(to_send + generated_bytes(min(f.overrun, MAX_GENERATED_BYTES)))
+        elif f.trickle is None:
             self._write_body(to_send)
         else:
             step, every_ms = max(1, f.trickle[0]), f.trickle[1]
@@ -810,6 +830,25 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 self._write_body(to_send[i:i + step])
         if f.drop_after is not None or f.cut_at is not None:
             self._hang_up(f.reset)
+
+    def _trickle_headers(self, status: int, every_ms: int) -> None:
+        """The status line, then one header byte per step: headers that never end."""
+        self.close_connection = True
+        self.wfile.write(f"HTTP/1.1 {status} OK\r\nX-Slow: ".encode())
+        end = time.monotonic() + self.service.max_hold_ms / 1000
+        while time.monotonic() < end and not self.service._stopping.wait(every_ms / 1000):
+            self.wfile.write(b"s")
+            self.wfile.flush()
+        self._hang_up(False)
+
+    def _write_chunked(self, data: bytes) -> None:
+        for i in range(0, len(data), 65536):
+            piece = data[i:i + 65536]
+            self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            path = getattr(self, "_served_path", None)
+            if path:
+                self.service._count_served(path, len(piece))
+        self.wfile.write(b"0\r\n\r\n")
 
     def _write_body(self, chunk: bytes) -> None:
         self.wfile.write(chunk)

@@ -30,3 +30,32 @@ add_test(NAME check_imports_self_test
           --expect GetTickCount64,K32GetModuleBaseNameW,SetThreadUILanguage,version
           ${shipped_newer_than_xp})
 set_tests_properties(check_imports check_imports_self_test PROPERTIES TIMEOUT 60 LABELS static)
+
+# The layers hold: each row compiles a probe with one layer library's own include directories,
+# first a header that layer may use (so the probe reaches the second line), then one above or
+# beside it, which must be the header the compiler cannot find.
+#   layer          may include                    may not include
+set(LAUNCHER_LAYER_PROBES
+  "log            log/log_file.h                 environment/locations.h"
+  "environment    log/log_file.h                 update/download.h"
+  "update         environment/processes.h        presentation/splash_painter.h"
+  "presentation   environment/processes.h        update/update_check.h"
+  "dialogs        update/download.h              shell/splash_window.h")
+foreach(row IN LISTS LAUNCHER_LAYER_PROBES)
+  string(REGEX REPLACE " +" ";" cells "${row}")
+  list(GET cells 0 layer)
+  list(GET cells 1 allowed)
+  list(GET cells 2 forbidden)
+  set(probe ${CMAKE_BINARY_DIR}/layer_probes/${layer}.cpp)
+  file(CONFIGURE OUTPUT ${probe} CONTENT "#include \"${allowed}\"\n#include \"${forbidden}\"\n")
+  add_library(layer_probe_${layer} OBJECT EXCLUDE_FROM_ALL ${probe})
+  target_include_directories(layer_probe_${layer} PRIVATE
+                             $<TARGET_PROPERTY:launcher_${layer},INCLUDE_DIRECTORIES>)
+  target_link_libraries(layer_probe_${layer} PRIVATE launcher_settings)
+  add_test(NAME layer_include_climbs_from_${layer}
+           COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target layer_probe_${layer})
+  # Passes on the compiler's own words about the forbidden header, not on any failure.
+  set_tests_properties(layer_include_climbs_from_${layer} PROPERTIES
+    PASS_REGULAR_EXPRESSION "${forbidden}: No such file" TIMEOUT 120 LABELS static
+    RESOURCE_LOCK build_tree)
+endforeach()

@@ -199,9 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "Download size(300000) not equal to server size(1000000) "},
         SizeMismatch{"ConnectionDroppedBeyond32Bits", "/fault/bytes/1000?length=5000000000",
                      5000000000, 1000, "Download size(1000) not equal to server size(5000000000) "},
-        // No length announced and none expected: nothing to divide by, the size check decides.
-        SizeMismatch{"DataWhereNoneExpected", "/fault/bytes/1000?length=none", 0, 1000,
-                     "Download size(1000) not equal to server size(0) "}),
+        // No length announced and none expected: the first byte is already one too many, and
+        // nothing of it is kept.
+        SizeMismatch{"DataWhereNoneExpected", "/fault/bytes/1000?length=none", 0, 0,
+                     "Download size(1) not equal to server size(0) "}),
     [](const testing::TestParamInfo<SizeMismatch>& p) { return p.param.name; });
 
 TEST(DownloadFile, FollowsTenRedirectsButNotALoop)
@@ -300,4 +301,49 @@ TEST(DownloadFile, UncreatableDestinationFailsBeforeAnyRequest)
                                         "file open fail: " + Narrow(destination) + ".part"}),
               tail.NewLines());
     EXPECT_TRUE(RecordedRequests().empty());
+}
+
+// Whatever a server sends past the announced size is never written: the attempt fails with the
+// size line (counting what arrived), nothing is kept to resume, and no percentage passes 100.
+TEST(DownloadFile, BodyPastTheAnnouncedSizeIsNeitherWrittenNorKept)
+{
+    const struct {
+        const char* pathQuery;
+        int64_t size;
+    } cases[] = {
+        {"/fault/bytes/100000?overrun=1", 100000},
+        {"/fault/bytes/100000?overrun=5000000", 100000},
+        {"/fault/bytes/1000?overrun=200000", 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pathQuery);
+        const Downloaded downloaded = Download(c.pathQuery, c.size);
+
+        EXPECT_FALSE(downloaded.ok);
+        EXPECT_EQ("", downloaded.bytes);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+                  GetFileAttributesW((Destination() + L".resume").c_str()));
+        ASSERT_EQ(2u, downloaded.log.size());
+        const std::string& line = downloaded.log[1];
+        EXPECT_EQ(0u, line.find("Download size(")) << line;
+        EXPECT_GT(std::stoll(line.substr(14)), c.size) << line;
+        EXPECT_NE(std::string::npos,
+                  line.find(") not equal to server size(" + std::to_string(c.size) + ") "));
+        ExpectRisingPercentages(downloaded);
+    }
+}
+
+TEST(DownloadPercentage, IsWholeRoundedDownAndNeverAbove100)
+{
+    const struct {
+        int64_t total, expected;
+        int32_t percentage;
+    } cases[] = {
+        {0, 1000, 0},       {9, 1000, 0},           {10, 1000, 1},
+        {999, 1000, 99},    {1000, 1000, 100},      {1001, 1000, 100},
+        {23760, 1000, 100}, {4999999999, 5000000000, 99},
+        {5000000000, 5000000000, 100},              {10, 0, -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.percentage, DownloadPercentage(c.total, c.expected)) << c.total << "/" << c.expected;
 }

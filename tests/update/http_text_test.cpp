@@ -5,6 +5,7 @@
 
 #include "support/test_support.h"
 #include "update/http_text.h"
+#include "update/import_hook.h"
 #include "update/url_request.h"
 #include "update/service_client.h"
 
@@ -152,6 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "reply size error, limit: 1048576"},
         FailingReply{"OverTheLimitWithoutLength", "/fault/bytes/1048577?length=none",
                      "reply size error, limit: 1048576"},
+        // a header flood is refused once the headers are in
+        FailingReply{"HeadersOverTheCap", "/fault/bytes/10?header_bytes=70000",
+                     "reply header error, limit: 65536"},
         FailingReply{"RedirectLoop", "/fault/redirect/loop", "redirect error, limit: 10"},
         FailingReply{"ElevenRedirects", "/fault/redirect/11", "redirect error, limit: 10"}),
     [](const testing::TestParamInfo<FailingReply>& p) { return p.param.name; });
@@ -195,16 +199,18 @@ TEST(OpenUrlRequest, SilenceEndsTheWaitButASteadyTrickleDoesNot)
         LogTail tail;
         InternetHandles handles;
         const double started = NowMs();
-        const internet::OpenOutcome opened =
-            internet::OpenUrlRequest(handles, ServiceUrl(c.pathQuery).c_str(), {kLimitMs, true});
-        ASSERT_EQ(c.opens, opened == internet::OpenOutcome::Opened);
+        // The deadline is far off: only silence ends these waits.
+        const internet::AttemptDeadline deadline = internet::StartDeadline(60000);
+        const internet::Outcome opened = internet::OpenUrlRequest(
+            handles, ServiceUrl(c.pathQuery).c_str(), {kLimitMs, deadline, true});
+        ASSERT_EQ(c.opens, opened == internet::Outcome::Done);
         internet::ReadOutcome outcome = internet::ReadOutcome::Failed;
         auto buffer = std::make_unique<char[]>(internet::kReadBufferSize);
         DWORD read = 0;
         while (c.opens) {
             DWORD size = internet::kReadRequestSize;
             if (c.waitFirst &&
-                (outcome = internet::WaitForData(handles.Request(), size, kLimitMs)) !=
+                (outcome = internet::WaitForData(handles.Request(), size, kLimitMs, deadline)) !=
                     internet::ReadOutcome::Data)
                 break;
             outcome = internet::ReadChunk(handles.Request(), buffer.get(), size, read, kLimitMs);
@@ -265,6 +271,80 @@ INSTANTIATE_TEST_SUITE_P(
         GoodBody{"CharacterAcrossBothMarks", "/fault/big-multibyte?size=200000&prefix=2",
                  BigMultibyteText(200000, 2)},
         GoodBody{"ExactlyTheSizeLimit", "/fault/bytes/1048576", GeneratedText(1048576)},
+        GoodBody{"HeadersUnderTheCap", "/fault/body?text=ok&header_bytes=60000", L"ok"},
         // relative Location headers, resolved against the URL that sent them
         GoodBody{"TenRedirects", "/fault/redirect/10", L"arrived\r\n"}),
     [](const testing::TestParamInfo<GoodBody>& p) { return p.param.name; });
+
+TEST(AttemptDeadline, LeavesWhatIsLeftOfTheLimitAcrossTheTickCountWrap)
+{
+    const struct {
+        DWORD started, limit, now, remaining;
+    } cases[] = {
+        {1000, 60000, 1000, 60000},
+        {1000, 60000, 31000, 30000},
+        {1000, 60000, 60999, 1},
+        {1000, 60000, 61000, 0},
+        {1000, 60000, 900000, 0},
+        // the tick count wrapped after the attempt began
+        {0xFFFFF000u, 60000, 0x00001000u, 60000 - 0x2000},
+        {0xFFFFF000u, 60000, 0x0000F000u, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.remaining, (internet::AttemptDeadline{c.started, c.limit}.RemainingMs(c.now)))
+            << c.started << " + " << c.limit << " at " << c.now;
+    }
+}
+
+namespace {
+
+using SendFunction = decltype(&HttpSendRequestW);
+SendFunction g_realSend = nullptr;
+DWORD g_sendDelayMs = 0;
+
+// A send that takes its time before the real one, as a server that trickles its headers does.
+BOOL WINAPI SlowSend(HINTERNET request, LPCWSTR headers, DWORD length, LPVOID optional,
+                     DWORD optionalLength)
+{
+    Sleep(g_sendDelayMs);
+    return g_realSend(request, headers, length, optional, optionalLength);
+}
+
+}  // namespace
+
+// Nothing but the deadline ends a send that never returns on its own (under Wine, closing the
+// handle does not end it): the attempt fails at the deadline with its line, however long the
+// silence limit.
+TEST(OpenUrlRequest, DeadlineEndsASendThatTakesTooLong)
+{
+    ImportHook hook("wininet.dll", "HttpSendRequestW", reinterpret_cast<const void*>(&SlowSend));
+    ASSERT_TRUE(hook.Installed());
+    g_realSend = hook.Original<SendFunction>();
+    const struct {
+        DWORD delayMs;
+        bool opens;
+    } cases[] = {{0, true}, {1000, true}, {6000, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.delayMs);
+        g_sendDelayMs = c.delayMs;
+        LogTail tail;
+        InternetHandles handles;
+        const double started = NowMs();
+        const internet::Outcome opened = internet::OpenUrlRequest(
+            handles, ServiceUrl("/fault/bytes/10").c_str(),
+            {30000, internet::StartDeadline(3000), true});
+        const double elapsed = NowMs() - started;
+        EXPECT_EQ(c.opens, opened == internet::Outcome::Done);
+        if (c.opens) {
+            EXPECT_TRUE(tail.NewLines().empty());
+        } else {
+            EXPECT_GE(elapsed, 2900.0);
+            EXPECT_LT(elapsed, 4500.0);
+            EXPECT_EQ(std::vector<std::string>{"receive timeout error, seconds: 3"},
+                      tail.NewLines());
+            EXPECT_EQ(nullptr, handles.Request());
+        }
+    }
+    // The send left behind ends on its own once its delay is over.
+    Sleep(3500);
+}
