@@ -76,25 +76,6 @@ HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
                                                                 disposition, flags, model);
 }
 
-std::vector<std::string> OwnLogLinesSince(size_t offset)
-{
-    wchar_t path[MAX_PATH] = {};
-    GetLogFilePath(path);
-    const std::string bytes = ReadFileBytes(path);
-    std::vector<std::string> lines;
-    if (bytes.size() >= offset)
-        for (const std::string& line : SplitCrLfLines(bytes.substr(offset)))
-            lines.push_back(StripStamp(line));
-    return lines;
-}
-
-size_t OwnLogSize()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetLogFilePath(path);
-    return ReadFileBytes(path).size();
-}
-
 std::wstring Scratch(const wchar_t* name)
 {
     return BuildPath(std::wstring(L"tests\\") + name);

@@ -53,25 +53,6 @@ std::string Utf8(const std::wstring& text)
     return out;
 }
 
-size_t OwnLogSize()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetLogFilePath(path);
-    return ReadFileBytes(path).size();
-}
-
-std::vector<std::string> OwnLogLinesSince(size_t offset)
-{
-    wchar_t path[MAX_PATH] = {};
-    GetLogFilePath(path);
-    const std::string bytes = ReadFileBytes(path);
-    std::vector<std::string> lines;
-    if (bytes.size() >= offset)
-        for (const std::string& line : SplitCrLfLines(bytes.substr(offset)))
-            lines.push_back(StripStamp(line));
-    return lines;
-}
-
 void EndApplications()
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

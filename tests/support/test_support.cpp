@@ -7,6 +7,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "log/log_file.h"
+
 namespace test_support {
 
 std::wstring BuildDir()
@@ -128,6 +130,25 @@ bool HasStamp(const std::string& line)
 std::string StripStamp(const std::string& line)
 {
     return HasStamp(line) ? line.substr(20) : line;
+}
+
+size_t OwnLogSize()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetLogFilePath(path);
+    return ReadFileBytes(path).size();
+}
+
+std::vector<std::string> OwnLogLinesSince(size_t offset)
+{
+    wchar_t path[MAX_PATH] = {};
+    GetLogFilePath(path);
+    const std::string bytes = ReadFileBytes(path);
+    std::vector<std::string> lines;
+    if (bytes.size() >= offset)
+        for (const std::string& line : SplitCrLfLines(bytes.substr(offset)))
+            lines.push_back(StripStamp(line));
+    return lines;
 }
 
 std::wstring DocumentsDir()

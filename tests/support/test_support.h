@@ -30,6 +30,10 @@ std::vector<std::string> SplitCrLfLines(const std::string& bytes);
 std::string StripStamp(const std::string& line);
 bool HasStamp(const std::string& line);
 
+// This program's own log: its size now, and its lines written from `offset` on, unstamped.
+size_t OwnLogSize();
+std::vector<std::string> OwnLogLinesSince(size_t offset);
+
 // The Documents folder (where "Osker\<exe>.log" lives).
 std::wstring DocumentsDir();
 
