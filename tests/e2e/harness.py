@@ -354,11 +354,12 @@ class Signer:
         self.certificate, self.key = certificate, key
 
     @classmethod
-    def create(cls, folder: Path, subject: str) -> "Signer":
+    def create(cls, folder: Path, subject: str, usage: str = "codeSigning") -> "Signer":
         """A new self-signed certificate, made now: no key is ever kept in the sources."""
-        certificate, key = folder / "signer.pem", folder / "signer.key"
+        name = usage.split(",")[-1]
+        certificate, key = folder / f"{name}.pem", folder / f"{name}.key"
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-sha256", "-days", "30",
-                        "-nodes", "-subj", subject, "-addext", "extendedKeyUsage=codeSigning",
+                        "-nodes", "-subj", subject, "-addext", f"extendedKeyUsage={usage}",
                         "-keyout", str(key), "-out", str(certificate)],
                        check=True, capture_output=True, timeout=60)
         return cls(certificate, key)
@@ -369,14 +370,20 @@ class Signer:
                               check=True, capture_output=True, timeout=60)
         return hashlib.sha256(done.stdout).hexdigest()
 
-    def sign(self, data: bytes) -> bytes:
+    def sign(self, data: bytes, nested: "Signer | None" = None) -> bytes:
+        """Signed with SHA-256; with `nested`, signed with SHA-1 and `nested` adds a SHA-256
+        signature inside that one, as files for Windows XP and later are signed."""
         with tempfile.TemporaryDirectory() as folder:
-            unsigned, signed = Path(folder) / "in.exe", Path(folder) / "out.exe"
-            unsigned.write_bytes(data)
-            subprocess.run(["osslsigncode", "sign", "-certs", str(self.certificate),
-                            "-key", str(self.key), "-h", "sha256", "-in", str(unsigned),
-                            "-out", str(signed)], check=True, capture_output=True, timeout=60)
-            return signed.read_bytes()
+            files = [Path(folder) / name for name in ("in.exe", "primary.exe", "out.exe")]
+            files[0].write_bytes(data)
+            steps = [(self, [], "sha256", files[0], files[2])] if nested is None else [
+                (self, [], "sha1", files[0], files[1]),
+                (nested, ["-nest"], "sha256", files[1], files[2])]
+            for signer, extra, digest, source, target in steps:
+                subprocess.run(["osslsigncode", "sign", *extra, "-certs", str(signer.certificate),
+                                "-key", str(signer.key), "-h", digest, "-in", str(source),
+                                "-out", str(target)], check=True, capture_output=True, timeout=60)
+            return files[2].read_bytes()
 
 
 def md5_hex(data: bytes) -> str:

@@ -1,8 +1,9 @@
 """Installers checked for their publisher, end to end: a launcher.exe built with the test
 publisher's certificate pinned, under Wine against the test update service, offered the 2.6
-installer signed by that publisher, unsigned, signed by a stranger who copied the publisher's
-name, and changed after signing. Size and MD5 always match what is served: whoever can change
-the traffic can change those too."""
+installer signed by that publisher (published through a token, with a SHA-1 signature and a
+nested SHA-256 one), unsigned, signed by a stranger who copied the publisher's name, and changed
+after signing. Size and MD5 always match what is served: whoever can change the traffic can
+change those too."""
 
 from __future__ import annotations
 
@@ -12,6 +13,7 @@ import unittest
 from pathlib import Path
 
 from harness import HERE, SET_ASIDE, LauncherCase, Run, Signer, md5_hex
+from signing_token import SigningToken
 
 FAILURE_TITLE = "無法下載"
 PUBLISHER = "/CN=Launcher Test Publisher"
@@ -25,8 +27,11 @@ class SignedInstallers(LauncherCase):
         super().setUpClass()
         signing = cls.machine.build / "signing"
         cls.publisher = Signer(signing / "publisher.pem", signing / "publisher.key")
-        cls.folder = tempfile.TemporaryDirectory()
+        cls.folder = tempfile.TemporaryDirectory(dir=cls.machine.build)
         cls.stranger = Signer.create(Path(cls.folder.name), PUBLISHER)
+        cls.stamper = Signer.create(Path(cls.folder.name), "/CN=Time Stamper",
+                                    "critical,timeStamping")
+        cls.token = SigningToken(Path(cls.folder.name) / "token", cls.publisher.key)
         cls.signed = cls.publisher.sign(cls.installer)
 
     @classmethod
@@ -68,16 +73,20 @@ class SignedInstallers(LauncherCase):
         self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
         self.assertEqual([], self.machine.wait_app_starts(1, timeout=3))
 
-    def publish(self, out: Path, key: Path) -> subprocess.CompletedProcess:
+    def publish(self, out: Path, key: Path | str, *extra: str) -> subprocess.CompletedProcess:
         return subprocess.run(
             [str(PUBLISH), "--installer", str(self.machine.fixture("setup-2.6", "Setup.exe")),
              "--app-version", "2.6", "--server-path", "http://downloads.example/files/",
              "--out", str(out), "--sign-cert", str(self.publisher.certificate),
-             "--sign-key", str(key)], capture_output=True, text=True, timeout=120)
+             "--sign-key", str(key), *extra], capture_output=True, text=True, timeout=120,
+            env=self.token.environment)
 
     def test_release_published_signed_is_installed_and_started(self) -> None:
+        """Through the token, time-stamped: the launcher reads the SHA-1 signature's signer."""
         out = Path(self.folder.name) / "published"
-        published = self.publish(out, self.publisher.key)
+        self.service.set_time_stamper(str(self.stamper.certificate), str(self.stamper.key))
+        published = self.publish(out, self.token.uri(), "--pkcs11-module", str(self.token.module),
+                                 "--timestamp-url", self.service.base_url + "tsa")
         self.assertEqual(0, published.returncode, published.stderr)
         # The fingerprint the publisher is told to pin is the one this launcher pins.
         self.assertIn(f"LAUNCHER_INSTALLER_SIGNERS: {self.publisher.fingerprint()}\n",
@@ -109,6 +118,12 @@ class SignedInstallers(LauncherCase):
 
     def test_installer_signed_by_a_stranger_with_the_publishers_name_is_refused(self) -> None:
         self.assert_refused(self.stranger.sign(self.installer),
+                            f"setup signer not pinned: {self.stranger.fingerprint()}")
+
+    def test_installer_signed_by_a_stranger_with_the_publishers_signature_nested_is_refused(
+            self) -> None:
+        # Windows checks the outer signature; a pinned one inside it vouches for nothing.
+        self.assert_refused(self.stranger.sign(self.installer, nested=self.publisher),
                             f"setup signer not pinned: {self.stranger.fingerprint()}")
 
     def test_installer_changed_after_signing_is_refused(self) -> None:

@@ -19,6 +19,10 @@ the download path (default ``/files/Setup.exe``) and ``/files/<name>`` from
     Faults picked by URL, for programs that have no control channel (below).
 ``/_control/...``
     Reconfiguration by a test harness (below).  Never faulted, never recorded.
+``/tsa`` (POST, once ``set_time_stamper`` has named a certificate and key)
+    A time-stamp server for code signatures: RFC 3161 requests
+    (``application/timestamp-query``) and the older Authenticode ones (a
+    base64 PKCS#7 request), each answered by openssl.
 
 Installer files carry an ``ETag`` and ``Last-Modified`` and honour ``Range:
 bytes=N-`` and ``If-Range`` unless ``ranges`` is off; ``changing_validator``
@@ -118,6 +122,7 @@ Python API
 fault=None, **fields)``, ``set_download(data=None, *, file=None,
 path="/files/Setup.exe", fault=None, ranges=True, changing_validator=False)``,
 ``bytes_served(path="/files/Setup.exe")``, ``set_fault(target, fault)``,
+``set_time_stamper(certificate, key)``,
 ``set_mode(mode)``, ``configure(dict)``, ``requests()``, ``clear_requests()``,
 ``reset()``; module functions ``build_check_reply(...)`` and
 ``unreachable_port()``.
@@ -141,7 +146,9 @@ import posixpath
 import signal
 import socket
 import struct
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -391,6 +398,41 @@ def _parse_fault_url(path: str, query: dict[str, str]) -> tuple[int, dict, bytes
     return status, headers, body, mods
 
 
+def time_stamp(request: bytes, rfc3161: bool, certificate: str, key: str, folder: str) -> bytes:
+    """openssl's reply to one time-stamp request. An Authenticode request asks for a PKCS#7
+    signature over the signature being stamped: its last OCTET STRING."""
+    query, reply = os.path.join(folder, "query"), os.path.join(folder, "reply")
+    if rfc3161:
+        config = os.path.join(folder, "tsa.cnf")
+        with open(config, "w", encoding="ascii") as f:
+            f.write("[tsa]\ndefault_tsa = stamper\n[stamper]\n"
+                    f"serial = {os.path.join(folder, 'serial')}\ncrypto_device = builtin\n"
+                    "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
+                    "digests = sha1, sha256, sha384, sha512\ness_cert_id_alg = sha256\n")
+        with open(query, "wb") as f:
+            f.write(request)
+        command = ["openssl", "ts", "-reply", "-config", config, "-queryfile", query,
+                   "-signer", certificate, "-inkey", key, "-out", reply]
+    else:
+        der = binascii.a2b_base64(request)
+        with open(query, "wb") as f:
+            f.write(der)
+        parsed = subprocess.run(["openssl", "asn1parse", "-inform", "DER", "-in", query],
+                                capture_output=True, text=True, check=True, timeout=30)
+        last = [line for line in parsed.stdout.splitlines() if "OCTET STRING" in line][-1]
+        offset = int(last.split(":")[0])
+        start = offset + int(last.split("hl=")[1].split()[0])
+        with open(query, "wb") as f:
+            f.write(der[start:start + int(last.split(" l=")[1].split()[0])])
+        command = ["openssl", "cms", "-sign", "-binary", "-nodetach", "-nosmimecap", "-md",
+                   "sha1", "-in", query, "-signer", certificate, "-inkey", key,
+                   "-outform", "DER", "-out", reply]
+    subprocess.run(command, capture_output=True, check=True, timeout=30)
+    with open(reply, "rb") as f:
+        data = f.read()
+    return data if rfc3161 else binascii.b2a_base64(data, newline=False)
+
+
 class _Config:
     """What the service answers; replaced wholesale on reset."""
 
@@ -426,6 +468,7 @@ class UpdateService:
         self._url_hits: dict[str, int] = {}
         self._served: dict[str, int] = {}
         self._stopping = threading.Event()
+        self._time_stamper: tuple[str, str] | None = None
         self._server: _Server | None = None
         self._thread: threading.Thread | None = None
 
@@ -516,6 +559,12 @@ class UpdateService:
                 self._config.check_fault = copy.deepcopy(fault)
             if target in ("download", "both"):
                 self._config.download_fault = copy.deepcopy(fault)
+
+    def set_time_stamper(self, certificate: str, key: str) -> None:
+        """Answers time-stamp requests at ``/tsa``, signed with these PEM files (the
+        certificate needs the critical timeStamping extended key usage)."""
+        with self._lock:
+            self._time_stamper = (os.path.abspath(certificate), os.path.abspath(key))
 
     def set_mode(self, mode: str) -> None:
         """"normal", "close" (hang up on every request) or "hang" (answer none)."""
@@ -713,6 +762,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             "version": self.request_version, "headers": dict(self.headers.items()),
             "time": time.time(),
         })
+        if path == "/tsa" and self.command == "POST" and self.service._time_stamper:
+            self._time_stamp()
+            return
         self._discard_request_body()
         mode = self.service._mode()
         if mode != "normal":
@@ -762,6 +814,19 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self._served_path = path
         self._send(status, headers, data[offset:], self.service._take_fault("download"),
                    offset=offset)
+
+    def _time_stamp(self) -> None:
+        length = min(int(self.headers.get("Content-Length") or 0), MAX_GENERATED_BYTES)
+        request = self.rfile.read(length)
+        rfc3161 = self.headers.get("Content-Type") == "application/timestamp-query"
+        try:
+            with tempfile.TemporaryDirectory(prefix="tsa-") as folder:
+                reply = time_stamp(request, rfc3161, *self.service._time_stamper, folder)
+        except (subprocess.SubprocessError, ValueError, IndexError, binascii.Error) as e:
+            self._send(400, {}, f"bad time-stamp request: {e}\r\n".encode(), None)
+            return
+        kind = "application/timestamp-reply" if rfc3161 else "application/octet-stream"
+        self._send(200, {"Content-Type": kind}, reply, None)
 
     def _discard_request_body(self) -> None:
         length = int(self.headers.get("Content-Length") or 0)
