@@ -30,8 +30,9 @@ endfunction()
 add_e2e_suite(scenarios MODULES test_scenarios test_install_step)
 add_e2e_suite(failures MODULES test_download_failure test_faults)
 add_e2e_suite(published_release MODULES test_published_release)
-# Holds the one road that waits its full 60 s for an application that never comes.
-add_e2e_suite(install_safety MODULES test_install_safety)
+# Holds the one road that waits its full 60 s for an application that never comes, and roads
+# that wait out installers handing over and files held: minutes on a loaded machine.
+add_e2e_suite(install_safety MODULES test_install_safety TIMEOUT 900)
 
 # The core roads again with Wine reporting Windows XP and Windows 10; their log lines name the
 # language route each version takes.
