@@ -44,11 +44,11 @@ public:
     SetAsideGuard()
     {
         ResetEvent(SettledEvent());
-        PostMessageW(GetLauncherContext().window, WM_LAUNCHER_SET_ASIDE, TRUE, 0);
+        PostMessageW(SplashWindow(), WM_LAUNCHER_SET_ASIDE, TRUE, 0);
     }
     ~SetAsideGuard()
     {
-        PostMessageW(GetLauncherContext().window, WM_LAUNCHER_SET_ASIDE, FALSE, 0);
+        PostMessageW(SplashWindow(), WM_LAUNCHER_SET_ASIDE, FALSE, 0);
         SetEvent(SettledEvent());
     }
     SetAsideGuard(const SetAsideGuard&) = delete;
@@ -114,7 +114,7 @@ bool AskToCloseApplication()
         wchar_t text[1024] = {};
         LoadStringW(GetModuleHandleW(nullptr), IDS_APP_RUNNING_CAPTION, caption, 1024);
         LoadStringW(GetModuleHandleW(nullptr), IDS_CLOSE_APP_FIRST, text, 1024);
-        if (MessageBoxW(GetLauncherContext().window, text, caption, MB_RETRYCANCEL) != IDRETRY)
+        if (MessageBoxW(SplashWindow(), text, caption, MB_RETRYCANCEL) != IDRETRY)
             return false;
     }
     return true;
@@ -143,7 +143,7 @@ void SettleInstall(const std::wstring& backup, const ProgramStart& setup, bool i
 ProgramStart RunInstaller(const std::wstring& setupPath, HeldInstaller& held)
 {
     WriteLog(GetLogFile(), L"run setup: %s", setupPath.c_str());
-    ProgramStart setup = StartProgram(setupPath, true, GetLauncherContext().window);
+    ProgramStart setup = StartProgram(setupPath, true, SplashWindow());
     held.Release();
     WriteLog(GetLogFile(), L"Wait Application run: retrun code : %d", setup.code);
     if (setup.code <= 31) {

@@ -35,6 +35,8 @@ InternetHandles& GetDownloadHandles()
 
 void ShowNotice(CheckNotice notice)
 {
+    // The notice's time starts once it can be seen.
+    SplashWindow();
     switch (notice) {
     case CheckNotice::CheckFailed:
         SetLauncherStatus(StateCheckFailed);
@@ -86,7 +88,7 @@ bool CheckDownloaded(const OfferedInstaller& offer, HeldInstaller& installer)
 // stays in `installer`, locked against changes, for the install step.
 DownloadDecision DownloadWithRetry(const OfferedInstaller& offer, HeldInstaller& installer)
 {
-    const LauncherContext& context = GetLauncherContext();
+    const HINSTANCE instance = GetLauncherContext().instance;
     DownloadReport report;
     for (;;) {
         // Retry goes on from the part: the percentage does not fall back to 0.
@@ -106,12 +108,12 @@ DownloadDecision DownloadWithRetry(const OfferedInstaller& offer, HeldInstaller&
         WriteLog(GetLogFile(), L"download error");
 
         CDownloadInvDlg failure;
-        const INT_PTR choice = ShowDialog(failure, context.instance, context.window);
+        const INT_PTR choice = ShowDialog(failure, instance, SplashWindow());
         if (choice == IDRETRY)
             continue;
         if (choice == IDC_MANUAL) {
             CManualDownloadDlg manual(offer.info.GetDownloadLink(), offer.info.FileName);
-            ShowDialog(manual, context.instance, context.window);
+            ShowDialog(manual, instance, SplashWindow());
         }
         return DownloadDecision::EndRun;
     }
@@ -140,7 +142,7 @@ void StartApplicationIfNeeded()
     if (IsSessionEnding() || FindApplicationProcess(UnreadableSession::Own) != 0)
         return;
     if (IsApplicationFilePresent())
-        RunProgram(GetApplicationPath(), GetLauncherContext().window);
+        RunProgram(GetApplicationPath(), SplashWindow());
 }
 
 // The build the service offers, read as the check reads versions; none when its text is no
@@ -301,7 +303,7 @@ DWORD WINAPI LauncherWorker(LPVOID)
     // The window ends the process on this message. Until then this thread waits rather than
     // ends: a thread that ends runs the libraries' thread-detach code under the loader lock,
     // and a process ending at that moment can wait for that lock forever.
-    if (PostMessageW(GetLauncherContext().window, WM_LAUNCHER_DONE, 0, 0))
+    if (PostMessageW(SplashWindow(), WM_LAUNCHER_DONE, 0, 0))
         Sleep(INFINITE);
     return 0;
 }

@@ -19,7 +19,10 @@ struct LauncherStatus {
 };
 
 struct LauncherContext {
-    HWND window = nullptr;
+    // Stored by the window thread as the window is created, before its first paint; null until
+    // then, since the worker starts first. Invalidations only: anything that shows itself over
+    // the window goes through SplashWindow().
+    std::atomic<HWND> window{nullptr};
     HINSTANCE instance = nullptr;
     LauncherStatus status;
 };
@@ -33,6 +36,13 @@ inline constexpr UINT WM_LAUNCHER_DONE = WM_APP + 1;
 // Posted by the install step: wParam TRUE while the application folder is set aside (a session
 // that ends then is held up with a reason shown), FALSE once it is settled.
 inline constexpr UINT WM_LAUNCHER_SET_ASIDE = WM_APP + 2;
+
+// The splash window once it is on screen, for the worker's notices, dialogs and programs: the
+// worker asks the service while the window is still being created. Waits for it at most 30 s;
+// null when the window could not be created.
+HWND SplashWindow();
+// Called once by the window thread: the window is shown (or null: it could not be created).
+void AnnounceSplashWindow(HWND window);
 
 // Stores the state and the progress, then invalidates the whole splash window (with erase).
 // Does not wait for the repaint.

@@ -89,35 +89,26 @@ void RegisterLauncherClass(HINSTANCE instance)
     RegisterClassExW(&windowClass);
 }
 
-bool CreateLauncherWindow(HINSTANCE instance, int showCommand)
+HWND CreateLauncherWindow(HINSTANCE instance, int showCommand)
 {
-    ApplyUiLanguage(true);
     HWND window = CreateWindowExW(0, g_className, g_title, kSplashStyle, CW_USEDEFAULT,
                                   CW_USEDEFAULT, kSplashWidth, kSplashHeight, nullptr, nullptr,
                                   instance, nullptr);
-    if (!window)
-        return false;
-    LauncherContext& context = GetLauncherContext();
-    context.window = window;
-    context.instance = instance;
-    ShowWindow(window, showCommand);
-    UpdateWindow(window);
-    return true;
+    if (window) {
+        ShowWindow(window, showCommand);
+        UpdateWindow(window);
+    }
+    return window;
 }
 
 LRESULT CALLBACK LauncherWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_CREATE: {
-        // The worker reads both handles from its first status change on.
-        LauncherContext& context = GetLauncherContext();
-        context.window = window;
-        context.instance = reinterpret_cast<const CREATESTRUCTW*>(lParam)->hInstance;
+    case WM_CREATE:
+        // Before the first paint: from here on the worker's status changes repaint it.
+        GetLauncherContext().window.store(window);
         CenterOnScreen(window);
-        // Never waited for: its handle is closed at once.
-        const UniqueHandle worker(CreateThread(nullptr, 0, LauncherWorker, nullptr, 0, nullptr));
         return 0;
-    }
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(window, &paint);
@@ -158,8 +149,18 @@ int RunLauncher(HINSTANCE instance, int showCommand)
 {
     LoadStringW(instance, IDS_TITLE, g_title, 100);
     LoadStringW(instance, IDS_CLASS_NAME, g_className, 100);
+    // The run's first log lines, before the worker writes its own.
+    ApplyUiLanguage(true);
+    GetLauncherContext().instance = instance;
+    // The worker reads the installed build and asks the update service while Windows loads
+    // its display driver and creates the window; whatever it shows over the window waits for
+    // it (SplashWindow). Never waited for: its handle is closed at once.
+    const UniqueHandle worker(CreateThread(nullptr, 0, LauncherWorker, nullptr, 0, nullptr));
     RegisterLauncherClass(instance);
-    if (!CreateLauncherWindow(instance, showCommand))
+    HWND window = CreateLauncherWindow(instance, showCommand);
+    // Without a window the process ends here, the worker with it.
+    AnnounceSplashWindow(window);
+    if (!window)
         return 0;
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));

@@ -8,7 +8,8 @@ inline constexpr int kSplashHeight = 200;
 inline constexpr DWORD kSplashStyle = WS_OVERLAPPED | WS_SYSMENU | WS_MINIMIZEBOX;
 
 void RegisterLauncherClass(HINSTANCE instance);
-bool CreateLauncherWindow(HINSTANCE instance, int showCommand);
+// Creates, shows and paints the splash window; null when it cannot be created.
+HWND CreateLauncherWindow(HINSTANCE instance, int showCommand);
 LRESULT CALLBACK LauncherWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Loads the title and class name, registers the class, creates the window and pumps messages

@@ -74,6 +74,8 @@ void EndApplications()
 // Build 2.5 installed with a stray file and folder beside it, and the 2.6 installer downloaded.
 void PrepareMachine()
 {
+    // No splash window in this process: the install step must not wait for one.
+    AnnounceSplashWindow(nullptr);
     EndApplications();
     RemoveTree(GetApplicationDirectory());
     RemoveTree(GetApplicationBackupDirectory());
@@ -205,7 +207,7 @@ TEST(InstallUpdate, WithTheApplicationRunningAsksAgainOnRetryAndStopsOnCancel)
     HWND launcherWindow = CreateWindowExW(0, L"STATIC", L"launcher", WS_POPUP | WS_VISIBLE, 0, 0,
                                           350, 200, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, launcherWindow);
-    GetLauncherContext().window = launcherWindow;
+    AnnounceSplashWindow(launcherWindow);
     const size_t offset = OwnLogSize();
     Worker worker;
 
@@ -236,7 +238,7 @@ TEST(InstallUpdate, WithTheApplicationRunningAsksAgainOnRetryAndStopsOnCancel)
     EXPECT_TRUE(FileExists(GetApplicationDirectory() + L"maps\\region.dat"));
     EXPECT_EQ(setupRuns, ReadFileBytes(TempFile(L"stand-in-setup.log")).size());
 
-    GetLauncherContext().window = nullptr;
+    AnnounceSplashWindow(nullptr);
     DestroyWindow(launcherWindow);
 }
 

@@ -3,11 +3,55 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <future>
 
 #include "shell/launcher_process.h"
+#include "shell/launcher_status.h"
+#include "update/import_hook.h"
 
 using namespace test_support;
 using namespace launcher_process;
+
+namespace {
+
+std::atomic<int> g_invalidations{0};
+std::atomic<HWND> g_invalidated{nullptr};
+
+BOOL WINAPI RecordInvalidation(HWND window, const RECT*, BOOL)
+{
+    g_invalidated = window;
+    ++g_invalidations;
+    return TRUE;
+}
+
+}  // namespace
+
+// The worker starts while the window is still being created: a status change before the window
+// exists touches no window (a null handle would invalidate them all), and what must be seen
+// (a notice and its 2,000 ms, a dialog, a started program) waits until the window is shown.
+TEST(SplashWindow, WorkerAheadOfTheWindowInvalidatesNothingAndWaitsForItToBeShown)
+{
+    ImportHook hook("user32.dll", "InvalidateRect", reinterpret_cast<const void*>(&RecordInvalidation));
+    ASSERT_TRUE(hook.Installed());
+    SetLauncherStatus(StateDetecting);
+    EXPECT_EQ(0, g_invalidations.load());
+
+    auto waiting = std::async(std::launch::async, [] { return SplashWindow(); });
+    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(std::chrono::milliseconds(300)));
+    HWND window = CreateWindowExW(0, L"STATIC", L"launcher", WS_POPUP, 0, 0, 350, 200, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    AnnounceSplashWindow(window);
+    ASSERT_EQ(std::future_status::ready, waiting.wait_for(std::chrono::seconds(5)));
+    EXPECT_EQ(window, waiting.get());
+
+    SetLauncherStatus(StateNoUpdate);
+    EXPECT_EQ(1, g_invalidations.load());
+    EXPECT_EQ(window, g_invalidated.load());
+    AnnounceSplashWindow(nullptr);
+    DestroyWindow(window);
+}
 
 TEST(SplashWindow, OpensCentredAtFixedSizeAndClosesCleanlyWhileTheWorkerWaits)
 {
@@ -55,13 +99,18 @@ TEST(SplashWindow, OpensCentredAtFixedSizeAndClosesCleanlyWhileTheWorkerWaits)
     EXPECT_EQ(0, GetWindowLongW(window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE);
 
     // The class brush (not readable from another process here) shows where nothing is drawn:
-    // the bottom-right corner, away from the banner and the state text.
+    // the bottom-right corner, away from the banner and the state text. The request may go
+    // out before the first paint is done: the worker starts while the window is created.
     RECT client = {};
     GetClientRect(window, &client);
-    HDC dc = GetDC(window);
-    const COLORREF corner = GetPixel(dc, client.right - 3, client.bottom - 3);
-    ReleaseDC(window, dc);
-    EXPECT_EQ(GetSysColor(COLOR_WINDOW), corner) << std::hex << corner;
+    COLORREF corner = CLR_INVALID;
+    const auto painted = [&] {
+        HDC dc = GetDC(window);
+        corner = GetPixel(dc, client.right - 3, client.bottom - 3);
+        ReleaseDC(window, dc);
+        return corner == GetSysColor(COLOR_WINDOW);
+    };
+    EXPECT_TRUE(WaitFor(painted, 5000)) << std::hex << corner;
 
     // Closing while the worker is blocked in its request ends the process at once, with 0.
     PostMessageW(window, WM_CLOSE, 0, 0);
