@@ -57,6 +57,28 @@ double ReadLoop(const wchar_t* url, DWORD request, int64_t& bytes)
     return Now() - start;
 }
 
+// The body read as it arrives: each read asks for what WinINet already holds (at most
+// `request` bytes), so that no read waits for a buffer to fill.
+double ReadAvailable(const wchar_t* url, DWORD request, int64_t& bytes, int64_t& reads)
+{
+    const Request body(url);
+    auto buffer = std::make_unique<char[]>(request);
+    const double start = Now();
+    bytes = 0;
+    reads = 0;
+    for (;;) {
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(body.file, &available, 0, 0) || available == 0)
+            break;
+        const DWORD read = body.Read(buffer.get(), available < request ? available : request);
+        if (read == 0)
+            break;
+        bytes += read;
+        ++reads;
+    }
+    return Now() - start;
+}
+
 // A loop built the other way: 1 MiB reads on one thread while another digests and writes the
 // previous piece, two buffers handed between them; the whole download, MD5 and file included.
 double Pipelined(const wchar_t* url, const std::wstring& destination, int64_t& bytes)
@@ -124,6 +146,14 @@ int wmain(int argc, wchar_t** argv)
     const double read1m = ReadLoop(url, 1 << 20, bytes);
     if (bytes == size)
         std::printf("read_1m=%.1f\n", read1m);
+    int64_t reads = 0;
+    const double readAvailable = ReadAvailable(url, 1 << 20, bytes, reads);
+    if (bytes == size)
+        std::printf("read_available=%.1f\nread_available_kib=%.1f\n", readAvailable,
+                    static_cast<double>(bytes) / 1024.0 / static_cast<double>(reads ? reads : 1));
+    const double read256k = ReadLoop(url, 1 << 18, bytes);
+    if (bytes == size)
+        std::printf("read_256k=%.1f\n", read256k);
     const double pipelined = Pipelined(url, destination, bytes);
     if (bytes == size)
         std::printf("pipelined=%.1f\n", pipelined);

@@ -9,6 +9,7 @@
 #include "environment/locations.h"
 #include "log/log_file.h"
 #include "log/log_line.h"
+#include "update/background_digest.h"
 #include "update/download_resume.h"
 #include "update/md5_digest.h"
 #include "update/update_reply.h"
@@ -23,9 +24,6 @@ constexpr DWORD kPauseAfterFailureMs = 1000;
 constexpr DWORD kSilenceLimitMs = 60000;
 // ...and when the reply's status line and headers are not in this long after the attempt began.
 constexpr DWORD kReplyLimitMs = 60000;
-// The record promises the part at most so many bytes ahead, so it is rewritten once per step
-// rather than once per chunk.
-constexpr int64_t kRecordStep = 1 << 20;
 constexpr DWORD kMaxRecordChars = 4096;
 
 // The part beside the destination and its resume record, which say together how far an
@@ -117,7 +115,8 @@ public:
         : m_url(url), m_destination(destination), m_part(destination + L".part"),
           m_file(m_part, destination + L".resume"), m_size(size), m_md5(md5),
           m_checkMd5(IsCheckableMd5(md5)), m_onProgress(onProgress),
-          m_buffer(std::make_unique<char[]>(internet::kReadBufferSize))
+          m_buffers{std::make_unique<char[]>(kLargestRead),
+                    std::make_unique<char[]>(kLargestRead)}
     {
     }
 
@@ -267,10 +266,10 @@ private:
         int64_t left = m_start;
         while (left > 0) {
             const DWORD want = static_cast<DWORD>(
-                (std::min)(left, static_cast<int64_t>(internet::kReadRequestSize)));
-            if (!m_file.ReadExactly(m_buffer.get(), want))
+                (std::min)(left, static_cast<int64_t>(kLargestRead)));
+            if (!m_file.ReadExactly(m_buffers[0].get(), want))
                 return false;
-            m_digest->Update(m_buffer.get(), want);
+            m_digest->Update(m_buffers[0].get(), want);
             left -= want;
         }
         return true;
@@ -288,7 +287,7 @@ private:
 
     Outcome Receive(HINTERNET request)
     {
-        m_record.written = m_start;
+        m_record.written = RecordedReach(m_start, m_size);
         m_file.WriteRecord(m_record);
         m_resumable = m_file.Seek(m_start);
         int64_t total = m_start;
@@ -308,36 +307,51 @@ private:
     // more than that; `total` then counts what arrived.
     bool ReceiveBody(HINTERNET request, int64_t& total)
     {
-        for (;;) {
+        // The MD5 goes on beside the next read; the two buffers take turns.
+        std::unique_ptr<BackgroundDigest> digest;
+        if (m_digest)
+            digest = std::make_unique<BackgroundDigest>(*m_digest);
+        DWORD readSize = kSmallestRead;
+        for (int turn = 0;; turn ^= 1) {
+            char* const buffer = m_buffers[turn].get();
             // One byte more than the file still lacks is enough to see a server that sends more.
             const DWORD want = static_cast<DWORD>(
-                (std::min)(m_size - total + 1, static_cast<int64_t>(internet::kReadRequestSize)));
-            ZeroMemory(m_buffer.get(), internet::kReadBufferSize);
+                (std::min)(m_size - total + 1, static_cast<int64_t>(readSize)));
+            const DWORD started = GetTickCount();
             DWORD read = 0;
             // A failed read (a stalled server included) is logged; the size check decides.
-            if (internet::ReadChunk(request, m_buffer.get(), want, read, kSilenceLimitMs) !=
+            if (internet::ReadChunk(request, buffer, want, read, kSilenceLimitMs) !=
                 internet::ReadOutcome::Data)
                 return false;
+            readSize = NextReadSize(readSize, GetTickCount() - started);
             if (read > m_size - total) {
                 total += read;
                 return true;
             }
-            // The record never claims less than the part holds.
-            if (total + read > m_record.written) {
-                m_record.written = (std::min)(m_size, total + read + kRecordStep);
-                m_file.WriteRecord(m_record);
-            }
-            // A short write (a full disk) shows in the size check; what follows it would land
-            // at the wrong place, so the part is not resumed.
-            if (!m_file.Write(m_buffer.get(), read)) {
-                m_resumable = false;
+            if (!Keep(buffer, read, total))
                 return false;
-            }
-            if (m_digest)
-                m_digest->Update(m_buffer.get(), read);
+            if (digest)
+                digest->Hand(buffer, read);
             total += read;
             Publish(total);
         }
+    }
+
+    // Appends a chunk to the part, which holds `held` bytes. False on a short write (a full
+    // disk): it shows in the size check, and what follows it would land at the wrong place, so
+    // the part is not resumed.
+    bool Keep(const char* data, DWORD size, int64_t held)
+    {
+        // The record never claims less than the part holds.
+        if (held + size > m_record.written) {
+            m_record.written = RecordedReach(held + size, m_size);
+            m_file.WriteRecord(m_record);
+        }
+        if (!m_file.Write(data, size)) {
+            m_resumable = false;
+            return false;
+        }
+        return true;
     }
 
     Outcome CheckAndReplace()
@@ -403,7 +417,7 @@ private:
     const std::wstring m_md5;
     const bool m_checkMd5;
     const DownloadProgress& m_onProgress;
-    std::unique_ptr<char[]> m_buffer;
+    std::unique_ptr<char[]> m_buffers[2];
     std::unique_ptr<Md5Digest> m_digest;
     internet::AttemptDeadline m_deadline{0, kReplyLimitMs};
     internet::ReplyHeaders m_reply;
@@ -417,6 +431,13 @@ private:
 };
 
 }  // namespace
+
+unsigned long NextReadSize(unsigned long current, unsigned long tookMs)
+{
+    if (tookMs < kQuickReadMs)
+        return (std::min)(current * 2, kLargestRead);
+    return (std::max)(current / 2, kSmallestRead);
+}
 
 int32_t DownloadPercentage(int64_t total, int64_t expected)
 {

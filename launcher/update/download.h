@@ -36,6 +36,15 @@ bool DownloadFile(InternetHandles& handles, const std::wstring& url,
                   const std::wstring& expectedMd5 = std::wstring(),
                   DownloadReport* report = nullptr);
 
+// The download reads in pieces of kSmallestRead bytes at first, twice as large after each read
+// that took less than kQuickReadMs (up to kLargestRead), half as large after one that took
+// longer: WinINet waits for a whole piece, so a slow link keeps small pieces and a stall loses
+// little, while a fast one is read in few calls.
+inline constexpr unsigned long kSmallestRead = 64 * 1024;
+inline constexpr unsigned long kLargestRead = 256 * 1024;
+inline constexpr unsigned long kQuickReadMs = 100;
+unsigned long NextReadSize(unsigned long current, unsigned long tookMs);
+
 // Whole percentage of `total` out of `expected`, computed as unsigned 64-bit and at most 100;
 // -1 when there is no percentage to show (an expected size of 0).
 int32_t DownloadPercentage(int64_t total, int64_t expected);

@@ -1,5 +1,6 @@
 #include "update/download_resume.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <numeric>
 #include <vector>
@@ -42,6 +43,12 @@ bool HasLineBreak(const std::wstring& text)
 }
 
 }  // namespace
+
+int64_t RecordedReach(int64_t held, int64_t size)
+{
+    constexpr int64_t kLeastStep = 1 << 20;
+    return (std::min)(size, held + (std::max)(held, kLeastStep));
+}
 
 std::wstring FormatResumeRecord(const ResumeRecord& record)
 {

@@ -17,6 +17,11 @@ struct ResumeRecord {
     int64_t written = 0;     // the part holds at most this many bytes
 };
 
+// How far the record lets the part grow once the part holds `held` bytes: twice that, and at
+// least 1 MiB more, never past the whole file of `size` bytes. The record is rewritten only when
+// the part is about to pass it, so a download rewrites it a few times, not once per chunk.
+int64_t RecordedReach(int64_t held, int64_t size);
+
 // The record as text: a first line naming the format, then one "name=value" line per field.
 std::wstring FormatResumeRecord(const ResumeRecord& record);
 // False for anything but the exact text FormatResumeRecord writes.

@@ -38,8 +38,9 @@ class SilentServer(LauncherCase):
         self.assertEqual(1, len(self.machine.wait_app_starts(1)))
 
     def test_download_that_stops_arriving_is_resumed_until_a_resume_brings_nothing(self) -> None:
-        # 100 000 bytes, then silence: the read waiting for a full 65 535 runs into the limit.
-        # The first resume gets the rest up to the cut at byte 131 070, the second no byte.
+        # 100 000 bytes, then silence: a first read of 64 KiB, then the read waiting for a
+        # larger piece runs into the limit. The first resume gets the rest up to the cut at
+        # byte 131 070, the second no byte.
         self.service.set_download(self.installer,
                                   fault=Fault(trickle=(100_000, 300_000), cut_at=131_070))
         self.service.set_check_reply(LatestVersion="2.06", MD5=md5_hex(self.installer))

@@ -37,6 +37,25 @@ TEST(ResumeStart, GoesOnOnlyFromThePartOfThisOffer)
         EXPECT_EQ(c.start, ResumeStart(c.record, c.url, c.size, c.md5, c.part)) << c.name;
 }
 
+TEST(RecordedReach, StaysAheadOfThePartButNeverPastTheFile)
+{
+    constexpr int64_t kMiB = 1 << 20;
+    const struct {
+        int64_t held, size, reach;
+    } cases[] = {
+        {0, 100 * kMiB, kMiB},           // at least 1 MiB ahead
+        {1000, 100 * kMiB, 1000 + kMiB},
+        {kMiB, 100 * kMiB, 2 * kMiB},
+        {10 * kMiB, 100 * kMiB, 20 * kMiB},  // twice what is held
+        {60 * kMiB, 100 * kMiB, 100 * kMiB},
+        {1000, 5000, 5000},              // never past the file
+        {5000, 5000, 5000},
+        {3 * 1024 * kMiB, 5 * 1024 * kMiB, 5 * 1024 * kMiB},  // beyond 32 bits
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.reach, RecordedReach(c.held, c.size)) << c.held << " of " << c.size;
+}
+
 TEST(RangeRequestHeaders, CarryAStrongETagElseLastModified)
 {
     EXPECT_EQ(L"Range: bytes=600-\r\nIf-Range: \"a\"\r\n",

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "shell/launcher_status.h"
+#include "update/background_digest.h"
 #include "support/test_support.h"
 #include "update/download.h"
 #include "update/service_client.h"
@@ -346,4 +347,41 @@ TEST(DownloadPercentage, IsWholeRoundedDownAndNeverAbove100)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.percentage, DownloadPercentage(c.total, c.expected)) << c.total << "/" << c.expected;
+}
+
+TEST(NextReadSize, GrowsWhileReadsAreQuickAndShrinksOnASlowOne)
+{
+    const struct {
+        unsigned long current, tookMs, next;
+    } cases[] = {
+        {kSmallestRead, 0, 2 * kSmallestRead},
+        {kSmallestRead, kQuickReadMs - 1, 2 * kSmallestRead},
+        {kLargestRead / 2, 5, kLargestRead},
+        {kLargestRead, 5, kLargestRead},
+        {kLargestRead, kQuickReadMs, kLargestRead / 2},
+        {2 * kSmallestRead, 60000, kSmallestRead},
+        {kSmallestRead, 60000, kSmallestRead},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.next, NextReadSize(c.current, c.tookMs)) << c.current << " in " << c.tookMs;
+}
+
+// Two buffers take turns as in the download: each is refilled as soon as the other is handed
+// over, so a chunk digested late or not at all changes the MD5.
+TEST(BackgroundDigest, DigestsEveryChunkHandedOverInOrder)
+{
+    const std::string bytes = GeneratedBytes(100000, true);
+    const size_t chunks[] = {1, 4096, 30000, 65536, 367};
+    Md5Digest digest;
+    std::string buffers[2];
+    {
+        BackgroundDigest background(digest);
+        size_t offset = 0;
+        for (size_t i = 0; i < std::size(chunks); ++i) {
+            buffers[i % 2] = bytes.substr(offset, chunks[i]);
+            background.Hand(buffers[i % 2].data(), static_cast<DWORD>(chunks[i]));
+            offset += chunks[i];
+        }
+    }
+    EXPECT_EQ(L"7007d9ba10b9a5e64a9f92df87e94a06", digest.Finish());
 }
