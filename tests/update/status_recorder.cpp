@@ -13,10 +13,15 @@ StatusRecorder::StatusRecorder()
              reinterpret_cast<const void*>(&RecordingInvalidateRect))
 {
     g_recorder = this;
+    m_window = CreateWindowExW(0, L"STATIC", L"launcher", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               nullptr, nullptr);
+    GetLauncherContext().window.store(m_window);
 }
 
 StatusRecorder::~StatusRecorder()
 {
+    GetLauncherContext().window.store(nullptr);
+    DestroyWindow(m_window);
     g_recorder = nullptr;
 }
 

@@ -34,4 +34,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<StatusChange> m_changes;
     ImportHook m_hook;
+    // Stands in for the splash window: without one, a status change invalidates nothing.
+    HWND m_window = nullptr;
 };
