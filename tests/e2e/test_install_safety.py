@@ -304,6 +304,8 @@ class InstallSafety(LauncherCase):
                 if l.startswith("folder:")]
         folder = self.setup_path.rsplit("\\", 1)[0]
         self.assertEqual([f"folder: Setup.exe cwd={folder}"] * 2, seen)
+        self.assertEqual(["arguments: []"] * 2, [l for l in self.machine.setup_log.read_text()
+                                                 .splitlines() if l.startswith("arguments:")])
         self.assert_installed("2.6")
 
 

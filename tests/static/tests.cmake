@@ -31,6 +31,11 @@ add_test(NAME check_imports_self_test
           ${shipped_newer_than_xp})
 set_tests_properties(check_imports check_imports_self_test PROPERTIES TIMEOUT 60 LABELS static)
 
+# Every line launcher/ can log has a row in the README's log table, which support reads.
+add_test(NAME check_log_lines
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/check-log-lines ${CMAKE_SOURCE_DIR})
+set_tests_properties(check_log_lines PROPERTIES TIMEOUT 60 LABELS static)
+
 # The layers hold: each row compiles a probe with one layer library's own include directories,
 # first a header that layer may use (so the probe reaches the second line), then one above or
 # beside it, which must be the header the compiler cannot find.

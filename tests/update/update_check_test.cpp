@@ -159,7 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
                                   ReplyWith("LatestVersion", "2.5")},
                     AcceptedReply{"TrailingBlank", ReplyWith("LatestVersion", "2.05 ")},
                     AcceptedReply{"TrailingLineBreak", ReplyWith("LatestVersion", "2.05\r\n")},
-                    AcceptedReply{"ServiceSaysNo", ReplyWith("UpdateAvailable", "N")}),
+                    AcceptedReply{"ServiceSaysNo", ReplyWith("UpdateAvailable", "N")},
+                    // The reply's SKU is not compared with the launcher's.
+                    AcceptedReply{"AnotherSku", ReplyWith("LatestSKU", "999-X0000-00")}),
     [](const testing::TestParamInfo<AcceptedReply>& p) { return p.param.name; });
 
 TEST(CheckUpdate, SameVersionTextIsNoUpdateWhateverTheServiceFlag)
