@@ -30,6 +30,8 @@ class Publish(unittest.TestCase):
         options.update(changes)
         args = []
         for key, value in options.items():
+            if value is None:
+                continue
             args += ["--" + key.replace("_", "-")] + ([] if value is True else [value])
         return subprocess.run([sys.executable, str(PUBLISH), *args], capture_output=True,
                               text=True, timeout=60)
@@ -63,6 +65,17 @@ class Publish(unittest.TestCase):
         self.assertIn("publish: warning: launchers that check https://updates.osker.example over "
                       "HTTPS refuse to download from http://downloads.osker.example/osker/",
                       done.stderr)
+
+    def test_the_brand_names_the_reply_path_and_the_defaults(self) -> None:
+        brands = PUBLISH.parents[1] / "brands"
+        done = self.publish(brand=str(brands / "example.cmake"), server_path=None)
+        self.assertEqual(0, done.returncode, done.stderr)
+        reply = (self.out / "atlas" / "v1" / "update-check").read_text(encoding="utf-8")
+        self.assertIn("<LatestSKU>LKS-ATLAS-3</LatestSKU>\n", reply)
+        self.assertIn("<ServerPath>http://downloads.larkspur.example/atlas/</ServerPath>\n", reply)
+        self.assertTrue((self.out / "atlas" / "Setup.exe").is_file())
+        done = self.publish(brand=str(brands / "missing.cmake"))
+        self.assertEqual((1, "publish: refused: --brand: "), (done.returncode, done.stderr[:27]))
 
     def test_broken_releases_are_refused_and_nothing_is_written(self) -> None:
         (self.dir / "empty.exe").write_bytes(b"")
