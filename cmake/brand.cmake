@@ -2,11 +2,11 @@
 # (brands/default.cmake is the model; docs/branding.md describes each setting).
 
 # Each setting, with what it may hold: "name" a folder, file or object name part (no character
-# Windows forbids there), "text" a name shown inside texts, "sku", "origin", "url", "path" and
+# Windows forbids there), "exe" such a name ending in .exe, "text" a name shown inside texts, "sku", "origin", "url", "path" and
 # "file" as their names say.
 set(LAUNCHER_BRAND_SETTINGS
   COMPANY:text PRODUCT:text PRODUCT_ZH_TW:text UPDATER:text
-  APP_EXE:name VENDOR_FOLDER:name PRODUCT_FOLDER:name LOG_FOLDER:name
+  APP_EXE:exe VENDOR_FOLDER:name PRODUCT_FOLDER:name LOG_FOLDER:name
   SKU:sku UPDATE_URL:origin CHECK_PATH:path DOWNLOAD_URL:url
   LAUNCHER_MUTEX:name INSTALL_MUTEX:name LOG_LOCK:name WINDOW_CLASS:name
   FILE_DESCRIPTION_ZH_TW:text FILE_DESCRIPTION:text PRODUCT_NAME:text
@@ -20,8 +20,10 @@ function(launcher_brand_problem kind value out_var)
   elseif(value MATCHES "[\"\\\\%\t\r\n]")
     # Names go into C++ and resource string literals and into wsprintfW formats as they are.
     set(problem "holds a quote, a backslash, a percent sign or a control character")
-  elseif(kind STREQUAL "name" AND value MATCHES "[<>:/|?*]|^[ .]|[ .]$")
+  elseif(kind MATCHES "^(name|exe)$" AND value MATCHES "[<>:/|?*]|^[ .]|[ .]$")
     set(problem "is not a usable Windows file or object name")
+  elseif(kind STREQUAL "exe" AND NOT value MATCHES "[^.]\\.exe$")
+    set(problem "must be a program's file name ending in .exe")
   elseif(kind STREQUAL "sku" AND NOT value MATCHES "^[!#-;=?-~]+$")
     # Sent unescaped in the check's query string, and stored between tags in the reply.
     set(problem "must be printable ASCII without blanks, '<', '>', '&' or '\"'")
@@ -29,8 +31,8 @@ function(launcher_brand_problem kind value out_var)
     set(problem "must be /-separated URL-safe segments, starting with /")
   elseif(kind STREQUAL "url" AND NOT value MATCHES "^https?://[A-Za-z0-9.-]+(:[0-9]+)?/([A-Za-z0-9._~-]+/)*$")
     set(problem "must be http:// or https://, a host, an optional port and a path ending in /")
-  elseif(kind STREQUAL "file" AND NOT EXISTS "${value}")
-    set(problem "names a file that does not exist")
+  elseif(kind STREQUAL "file" AND (NOT EXISTS "${value}" OR IS_DIRECTORY "${value}"))
+    set(problem "names no file")
   endif()
   set(${out_var} "${problem}" PARENT_SCOPE)
 endfunction()
@@ -50,7 +52,7 @@ function(launcher_read_brand file)
     list(GET setting 0 key)
     list(GET setting 1 kind)
     set(value "${LAUNCHER_BRAND_${key}}")
-    if(kind STREQUAL "file")
+    if(kind STREQUAL "file" AND NOT value STREQUAL "")
       file(REAL_PATH "${value}" value BASE_DIRECTORY "${brand_dir}")
     endif()
     if(kind STREQUAL "origin")

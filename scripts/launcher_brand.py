@@ -40,7 +40,12 @@ def load(source: str | os.PathLike | None = None) -> dict[str, str]:
                            str(ROOT / "cmake" / "brand-json.cmake")],
                           capture_output=True, text=True, timeout=60)
     if done.returncode != 0:
-        raise BrandError(done.stderr.strip() or f"cmake could not read {path}")
+        # CMake's report, one line: the file, then each setting it refused.
+        said = [line.strip() for line in done.stderr.splitlines()
+                if line.strip().startswith("LAUNCHER_BRAND")]
+        if not said:
+            raise BrandError(f"cmake could not read {path}")
+        raise BrandError(said[0].rstrip(":") + (": " + "; ".join(said[1:]) if said[1:] else ""))
     return json.loads(done.stdout)
 
 

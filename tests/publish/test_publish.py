@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import hashlib
+import re
 import subprocess
 import sys
 import tempfile
@@ -74,8 +75,21 @@ class Publish(unittest.TestCase):
         self.assertIn("<LatestSKU>LKS-ATLAS-3</LatestSKU>\n", reply)
         self.assertIn("<ServerPath>http://downloads.larkspur.example/atlas/</ServerPath>\n", reply)
         self.assertTrue((self.out / "atlas" / "Setup.exe").is_file())
-        done = self.publish(brand=str(brands / "missing.cmake"))
-        self.assertEqual((1, "publish: refused: --brand: "), (done.returncode, done.stderr[:27]))
+        # A brand is refused, on one line, naming each setting that is missing or unusable.
+        bad = self.dir / "bad.cmake"
+        bad.write_text(f'include("{brands / "example.cmake"}")\nunset(LAUNCHER_BRAND_LOG_LOCK)\n' +
+                       "".join(f'set(LAUNCHER_BRAND_{key} "{value}")\n' for key, value in (
+                           ("SKU", "LKS 3"), ("APP_EXE", "Atlas"), ("PRODUCT", "50%"),
+                           ("VENDOR_FOLDER", "a/b"), ("CHECK_PATH", "atlas"),
+                           ("DOWNLOAD_URL", "http://d.example/x"), ("BANNER", "none.bmp"),
+                           ("UPDATE_URL", "http://u.example/x"))))
+        for brand, named in ((bad, ("LOG_LOCK", "SKU", "APP_EXE", "PRODUCT", "VENDOR_FOLDER",
+                                    "CHECK_PATH", "DOWNLOAD_URL", "BANNER", "UPDATE_URL")),
+                             (brands / "missing.cmake", ())):
+            done = self.publish(brand=str(brand))
+            self.assertEqual((1, 1), (done.returncode, len(done.stderr.splitlines())), done.stderr)
+            self.assertTrue(done.stderr.startswith("publish: refused: --brand: "), done.stderr)
+            self.assertEqual(sorted(named), sorted(re.findall(r"LAUNCHER_BRAND_(\w+) '", done.stderr)))
 
     def test_broken_releases_are_refused_and_nothing_is_written(self) -> None:
         (self.dir / "empty.exe").write_bytes(b"")
