@@ -97,7 +97,7 @@ wine_env_start() {
 }
 
 # The face that stands in for SimSun (宋体), which is not installed here. Left to itself the font
-# mapper picks a CJK fallback face without Latin letters, which shows "Osker Map Updater" as
+# mapper picks a CJK fallback face without Latin letters, which shows the Latin product name as
 # boxes. AR PL UMing is a Song face like SimSun, with both scripts; WenQuanYi Zen Hei, used
 # before, is a Hei face that Wine draws at 14 px unhinted and unsmoothed, losing strokes.
 LAUNCHER_SONG_FACE='AR PL UMing CN'
