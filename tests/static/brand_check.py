@@ -5,11 +5,15 @@
 Configures BUILD_DIR (the launcher only, no tests) with BRAND_FILE, builds launcher.exe and its
 resources, then reads the exe: none of the default brand's names, SKU, hosts or check path may
 stand in it, in UTF-16LE or in single-byte text, and each of the new brand's own names must.
-Last, scripts/check-resources checks the resources against the new brand.
+Last, scripts/check-resources checks the resources against the new brand, and must refuse them
+against the default brand.
 """
 
+import json
+import shutil
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -48,9 +52,19 @@ def main(brand_file, build_dir):
                  if wide not in exe and name != launcher_brand.host(own["download_url"])]
     for problem in problems:
         print("brand check: " + problem)
-    resources = subprocess.run([sys.executable, str(ROOT / "scripts" / "check-resources"),
-                                str(build)]).returncode
-    return 1 if problems or resources else 0
+    check = [sys.executable, str(ROOT / "scripts" / "check-resources")]
+    resources = subprocess.run(check + [str(build)]).returncode
+    # The same resources read against the default brand: every branded text is a difference.
+    with tempfile.TemporaryDirectory() as other:
+        shutil.copy(build / "launcher.res", other)
+        Path(other, "brand.json").write_text(json.dumps(default), encoding="utf-8")
+        said = subprocess.run(check + [other], capture_output=True, text=True).stdout
+    wanted = ["zh-TW #122", "zh-TW #127", "zh-TW #128", "zh-TW #1001", "en-US #122",
+              "zh-CN #122", "version 040404B0", "version 040904B0"]
+    missed = [where for where in wanted if where + ":" not in said]
+    if missed:
+        print(f"brand check: check-resources against the default brand missed {missed}:\n{said}")
+    return 1 if problems or resources or missed else 0
 
 
 if __name__ == "__main__":
