@@ -7,7 +7,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import BACKUP_REMOVED, SET_ASIDE, Fault, LauncherCase, Run, preamble, WINDOW_CLASS
+from harness import BACKUP_REMOVED, SET_ASIDE, WINDOW_CLASS, Fault, LauncherCase, Run, preamble
 
 FAILURE_TITLE = "無法下載"
 MANUAL_TITLE = "請按照以下步驟操作"

@@ -11,8 +11,8 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import (APP_EXE, LauncherCase, MemoryPoll, Run, check_url, md5_hex,
-                     windows_path, WINDOW_CLASS)
+from harness import (APP_EXE, WINDOW_CLASS, LauncherCase, MemoryPoll, Run, check_url, md5_hex,
+                     windows_path)
 from update_service import Fault, build_check_reply
 
 

@@ -8,7 +8,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import Fault, LauncherCase, Run, md5_hex, WINDOW_CLASS
+from harness import WINDOW_CLASS, Fault, LauncherCase, Run, md5_hex
 
 MIB = 1024 * 1024
 

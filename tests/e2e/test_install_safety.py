@@ -17,8 +17,8 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import (APP_EXE, BRAND, BACKUP, BACKUP_REMOVED, RESTORED, SET_ASIDE, LauncherCase, Run,
-                     md5_hex, WINDOW_CLASS)
+from harness import (APP_EXE, BACKUP, BACKUP_REMOVED, BRAND, RESTORED, SET_ASIDE, WINDOW_CLASS,
+                     LauncherCase, Run, md5_hex)
 
 PRODUCT = BRAND["product_folder"]
 

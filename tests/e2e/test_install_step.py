@@ -7,7 +7,8 @@ import subprocess
 import time
 import unittest
 
-from harness import APP_EXE, BRAND, BACKUP_REMOVED, SET_ASIDE, LauncherCase, Run, md5_hex, WINDOW_CLASS
+from harness import (APP_EXE, BACKUP_REMOVED, BRAND, SET_ASIDE, WINDOW_CLASS, LauncherCase, Run,
+                     md5_hex)
 
 CAPTION = BRAND["product_zh_tw"] + "正在執行"
 TEXT = "請先關閉 " + BRAND["product_zh_tw"]

@@ -9,8 +9,8 @@ import subprocess
 import time
 import unittest
 
-from harness import (APP_EXE, BRAND, BACKUP_REMOVED, RESTORED, SET_ASIDE, Fault, LauncherCase, Run,
-                     md5_hex, preamble, windows_path, WINDOW_CLASS)
+from harness import (APP_DIR, APP_EXE, BACKUP_REMOVED, BRAND, RESTORED, SET_ASIDE, WINDOW_CLASS,
+                     Fault, LauncherCase, Run, md5_hex, preamble, windows_path)
 from update_service import build_check_reply, unreachable_port
 
 
@@ -121,7 +121,7 @@ class CheckRoads(Scenario):
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(["started 2.5"], [s.split(" pid=")[0] for s in starts])
         self.assertFalse(self.machine.setup_path.exists())
-        requests = [r for r in self.service.requests() if "CheckDeskyn" in r["path"]]
+        requests = [r for r in self.service.requests() if r["path"] == BRAND["check_path"]]
         self.assertEqual(1, len(requests))
         self.assertEqual(f"SKU={BRAND['sku']}&Major=2&Minor=5", requests[0]["query"])
 
@@ -142,7 +142,7 @@ class CheckRoads(Scenario):
         # Windows reports the starter's spelling: a shortcut written in capitals.
         self.machine.install_app("2.5")
         app = subprocess.Popen(
-            ["wine", "C:\\PROGRAM FILES\\OSKER\\OSKER MAP UPDATER\\OSKER MAP UPDATER.EXE"],
+            ["wine", f"{APP_DIR}\\{APP_EXE}".upper()],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             self.assertEqual(1, len(self.machine.wait_app_starts(1, timeout=30)))

@@ -11,7 +11,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import BRAND, HERE, SET_ASIDE, LauncherCase, Run, Signer, md5_hex, WINDOW_CLASS
+from harness import BRAND, HERE, SET_ASIDE, WINDOW_CLASS, LauncherCase, Run, Signer, md5_hex
 
 FAILURE_TITLE = "無法下載"
 PUBLISHER = "/CN=Launcher Test Publisher"

@@ -7,7 +7,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import Fault, LauncherCase, Run, md5_hex, WINDOW_CLASS
+from harness import WINDOW_CLASS, Fault, LauncherCase, Run, md5_hex
 
 
 class SilentServer(LauncherCase):
