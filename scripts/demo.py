@@ -21,8 +21,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
-from harness import (Fault, Machine, Nginx, Run, UpdateService, md5_hex, publish,  # noqa: E402
-                     server_folder, windows_path)
+from harness import (BRAND, WINDOW_CLASS, Fault, Machine, Nginx, Run, UpdateService,  # noqa: E402
+                     md5_hex, publish, server_folder, windows_path)
 
 ROADS = {
     "update": "2.5 installed, 2.6 offered: download, install, start",
@@ -37,9 +37,10 @@ def published_release(machine: Machine) -> tuple[Nginx, Path]:
     """Publishes the 2.6 installer into a new folder and prepares nginx to serve it with the
     configuration in docs/nginx."""
     folder = server_folder("launcher-demo-")
+    # The server path is the brand's download location, publish's default.
     command = ["scripts/publish", "--installer", str(machine.fixture("setup-2.6", "Setup.exe")),
-               "--app-version", "2.6", "--server-path", "http://downloads.osker.example/osker/",
-               "--file-name", "OskerMapUpdaterSetup-2.06.exe", "--out", str(folder / "site")]
+               "--app-version", "2.6", "--file-name", "AppSetup-2.06.exe",
+               "--out", str(folder / "site")]
     print("$ " + " ".join(command), flush=True)
     done = publish(*command[1:])
     print(done.stdout + done.stderr, end="", flush=True)
@@ -82,7 +83,7 @@ class Follower(threading.Thread):
             if state is None or state in ("unknown", "gone"):
                 continue
             if self.rect is None:
-                found = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "3000")
+                found = self.machine.ui("find", "--class", WINDOW_CLASS, "--timeout", "3000")
                 if found and found[0].get("found"):
                     self.rect = found[0]["rect"]
             if self.rect is None:
@@ -108,7 +109,7 @@ class Follower(threading.Thread):
 def drive_failure_dialogs(machine: Machine, out: Path, shots: list[Path]) -> None:
     """Photographs the download-failure dialog, chooses Manual, photographs the manual steps,
     copies the link, and closes."""
-    failure = machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+    failure = machine.ui("find", "--class", "#32770", "--owner-class", WINDOW_CLASS,
                          "--timeout", "60000", timeout=90)
     if not failure or not failure[0].get("found"):
         print("  no download-failure dialog appeared", flush=True)
@@ -119,7 +120,7 @@ def drive_failure_dialogs(machine: Machine, out: Path, shots: list[Path]) -> Non
     print("  download-failure dialog -> dialog-download-failed.png; choosing Manual", flush=True)
     machine.ui("click", "--hwnd", str(failure[0]["hwnd"]), "--id", "1003")
     time.sleep(1.0)
-    manual = machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+    manual = machine.ui("find", "--class", "#32770", "--owner-class", WINDOW_CLASS,
                         "--timeout", "30000", timeout=60)
     if not manual or not manual[0].get("found"):
         return
@@ -211,7 +212,7 @@ def main() -> int:
     print(f"\nlauncher.exe ended with exit code {code} after {run.elapsed:.1f} s")
     print("Installed application version: " + (".".join(map(str, version)) if version else "none"))
     print("Application started: " + ("; ".join(starts) if starts else "no"))
-    print(f"\nLog: {machine.log_path}  (Windows: Documents\\Osker\\launcher.log)")
+    print(f"\nLog: {machine.log_path}  (Windows: Documents\\{BRAND['log_folder']}\\launcher.log)")
     for line in machine.log_bytes_since(run.log_offset).decode("latin-1").split("\r\n")[:-1]:
         print("  | " + line)
     print(f"\nScreenshots in {out}:")

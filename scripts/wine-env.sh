@@ -39,9 +39,13 @@ wine_shipped_build() {
     return 0
   fi
   local shipped_dir="$build_dir/i686"
+  # The shipped build carries the brand the test tree was configured with.
+  local brand brand_args=()
+  brand=$(sed -n 's/^LAUNCHER_BRAND:FILEPATH=//p' "$build_dir/CMakeCache.txt" 2>/dev/null || true)
+  [ -z "$brand" ] || brand_args=(-DLAUNCHER_BRAND="$brand")
   cmake -S "$_wine_env_root" -B "$shipped_dir" \
     -DCMAKE_TOOLCHAIN_FILE="$_wine_env_root/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >&2 || return 1
+    -DCMAKE_BUILD_TYPE=Release "${brand_args[@]}" >&2 || return 1
   cmake --build "$shipped_dir" -j"${LAUNCHER_BUILD_JOBS:-$(nproc)}" --target "$@" >&2 || return 1
   echo "$shipped_dir"
 }
@@ -97,7 +101,7 @@ wine_env_start() {
 }
 
 # The face that stands in for SimSun (宋体), which is not installed here. Left to itself the font
-# mapper picks a CJK fallback face without Latin letters, which shows "Osker Map Updater" as
+# mapper picks a CJK fallback face without Latin letters, which shows the Latin product name as
 # boxes. AR PL UMing is a Song face like SimSun, with both scripts; WenQuanYi Zen Hei, used
 # before, is a Hei face that Wine draws at 14 px unhinted and unsmoothed, losing strokes.
 LAUNCHER_SONG_FACE='AR PL UMing CN'

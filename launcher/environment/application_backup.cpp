@@ -1,5 +1,6 @@
 #include "environment/application_backup.h"
 
+#include "base/brand.h"
 #include "environment/directory_removal.h"
 #include "environment/locations.h"
 #include "environment/managed_application.h"
@@ -8,7 +9,7 @@
 namespace {
 
 // Global\: one install at a time on the machine, whatever the session.
-constexpr wchar_t kInstallLockName[] = L"Global\\OskerMapUpdaterInstall";
+constexpr wchar_t kInstallLockName[] = L"Global\\" LAUNCHER_BRAND_INSTALL_MUTEX;
 // The file that tells the launcher's own backups from anything else bearing a backup name.
 constexpr wchar_t kBackupMark[] = L"set aside by launcher";
 // Backup names tried: a name something else holds is skipped, never cleared.

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "base/brand.h"
 #include "base/unique_resource.h"
 #include "environment/managed_application.h"
 #include "log/log_file.h"
@@ -36,7 +37,7 @@ bool IsUsableFolderPath(bool found, const wchar_t* path)
 {
     if (!found || !path)
         return false;
-    // "C:\..." or "\\server\share...": "\Osker" or "Osker" would be on the current drive or in
+    // "C:\..." or "\\server\share...": "\Vendor" or "Vendor" would be on the current drive or in
     // the current folder.
     const bool drive = path[0] != L'\0' && path[1] == L':' && path[2] == L'\\';
     const bool share = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\0';
@@ -84,7 +85,7 @@ const std::wstring& GetApplicationPath()
     static std::wstring path;
     if (path.empty() && !GetApplicationDirectory().empty()) {
         path = GetApplicationDirectory() + kApplicationExeName;
-        WriteLog(GetLogFile(), L"Tavrel Updater path: %s", path.c_str());
+        WriteLog(GetLogFile(), L"" LAUNCHER_BRAND_UPDATER L" path: %s", path.c_str());
     }
     return path;
 }

@@ -6,20 +6,20 @@
 #include <string>
 
 // Whether a folder lookup's answer can be built on: `found` the call's result, and the path a
-// full one with its drive or share ("\Osker" would be on whatever drive is current).
+// full one with its drive or share ("\Vendor" would be on whatever drive is current).
 bool IsUsableFolderPath(bool found, const wchar_t* path);
 
 // Empty, logged once, when the system gives no usable folder; so then is every path below.
 const std::wstring& GetProgramFilesDirectory();
-// <Program Files>\Osker\Osker Map Updater\ ; creates missing folder levels.
+// <Program Files>\<vendor folder>\<product folder>\ (base/brand.h); creates missing folder levels.
 const std::wstring& GetApplicationDirectory();
-// <Program Files>\Osker\Osker Map Updater backup, without a trailing backslash: where the
+// <Program Files>\<vendor folder>\<product folder> backup, without a trailing backslash: where the
 // install step sets the installed application aside while an installer runs. Beside the
 // application folder, so that moving it there is one rename on the same volume.
 const std::wstring& GetApplicationBackupDirectory();
-// The application executable; logs "Tavrel Updater path: ..." when first computed.
+// The application executable; logs "<updater> path: ..." when first computed.
 const std::wstring& GetApplicationPath();
-// <Temp>\Osker\Osker Map Updater\ ; creates missing folder levels. Empty when the temporary
+// <Temp>\<vendor folder>\<product folder>\ ; creates missing folder levels. Empty when the temporary
 // folder's path can't be formed (the call failed, or the path is too long); never relative.
 const std::wstring& GetDownloadDirectory();
 

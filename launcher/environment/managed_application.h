@@ -1,7 +1,9 @@
 // Names of the managed application and of its installer, and of the folders that hold them.
 #pragma once
 
-inline constexpr wchar_t kVendorFolder[] = L"Osker";
-inline constexpr wchar_t kProductFolder[] = L"Osker Map Updater";
-inline constexpr wchar_t kApplicationExeName[] = L"Osker Map Updater.exe";
+#include "base/brand.h"
+
+inline constexpr wchar_t kVendorFolder[] = L"" LAUNCHER_BRAND_VENDOR_FOLDER;
+inline constexpr wchar_t kProductFolder[] = L"" LAUNCHER_BRAND_PRODUCT_FOLDER;
+inline constexpr wchar_t kApplicationExeName[] = L"" LAUNCHER_BRAND_APP_EXE;
 inline constexpr wchar_t kSetupFileName[] = L"Setup.exe";

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <string>
 
+#include "base/brand.h"
 #include "log/log_line.h"
 
 namespace {
@@ -33,7 +34,7 @@ HANDLE CreateWriteLock()
     wchar_t name[MAX_PATH] = {};
     GetLogFileName(name);
     CharLowerW(name);
-    const std::wstring lockName = std::wstring(L"Local\\Osker log ") + name;
+    const std::wstring lockName = std::wstring(L"Local\\" LAUNCHER_BRAND_LOG_LOCK L" ") + name;
     return CreateMutexW(nullptr, FALSE, lockName.c_str());
 }
 
@@ -85,7 +86,7 @@ bool GetLogFilePath(wchar_t* destination)
     wchar_t folder[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PERSONAL, FALSE);
     PathAddBackslashW(folder);
-    PathAppendW(folder, L"Osker");
+    PathAppendW(folder, L"" LAUNCHER_BRAND_LOG_FOLDER);
     PathAddBackslashW(folder);
     if (!PathFileExistsW(folder))
         CreateDirectoryW(folder, nullptr);

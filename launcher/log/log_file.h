@@ -1,5 +1,5 @@
 // The launcher's log: one time-stamped line per event, appended to
-// <Documents>\Osker\<executable name>.log and shared with every other writer.
+// <Documents>\<log folder>\<executable name>.log and shared with every other writer.
 #pragma once
 
 #include <windows.h>
@@ -21,7 +21,7 @@ LogFile& GetLogFile();
 // Opens the log file into the slot (or leaves it empty).
 void OpenLogFile();
 
-// <Documents>\Osker\<name>.log; creates the "Osker" folder when missing. `destination`, when
+// <Documents>\<log folder>\<name>.log (base/brand.h); creates that folder when missing. `destination`, when
 // given, receives the path (MAX_PATH characters). Always reports true.
 bool GetLogFilePath(wchar_t* destination = nullptr);
 

@@ -1,5 +1,6 @@
 #include "shell/splash_window.h"
 
+#include "base/brand.h"
 #include "base/unique_resource.h"
 #include "dialogs/dialog_base.h"
 #include "environment/processes.h"
@@ -18,7 +19,7 @@ wchar_t g_title[100];
 wchar_t g_className[100];
 
 // Per user session (Local\): two launchers would write and run the same Setup.exe.
-constexpr wchar_t kSingleLauncherMutex[] = L"Local\\OskerMapUpdaterLauncher";
+constexpr wchar_t kSingleLauncherMutex[] = L"Local\\" LAUNCHER_BRAND_LAUNCHER_MUTEX;
 
 using ShutdownBlockReasonCreateFn = BOOL(WINAPI*)(HWND, LPCWSTR);
 using ShutdownBlockReasonDestroyFn = BOOL(WINAPI*)(HWND);

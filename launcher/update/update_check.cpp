@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "base/brand.h"
 #include "environment/locations.h"
 #include "log/log_file.h"
 #include "log/log_line.h"
@@ -19,8 +20,8 @@ namespace {
 #define LAUNCHER_WIDEN2(text) L##text
 #define LAUNCHER_WIDEN(text) LAUNCHER_WIDEN2(text)
 
-constexpr wchar_t kCheckPath[] = L"/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability";
-constexpr wchar_t kSku[] = L"024-K1187-05";
+constexpr wchar_t kCheckPath[] = L"" LAUNCHER_BRAND_CHECK_PATH;
+constexpr wchar_t kSku[] = L"" LAUNCHER_BRAND_SKU;
 
 constexpr DWORD kCheckFailedPauseMs = 3000;
 constexpr DWORD kReplyInvalidPauseMs = 3000;

@@ -29,12 +29,21 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "service"))
 
 sys.path.insert(0, str(HERE.parent / "fixtures"))
+sys.path.insert(0, str(HERE.parent.parent / "scripts"))
 
 from update_service import Fault, UpdateService, unreachable_port  # noqa: E402  (paths set just above)
 from file_version import file_version  # noqa: E402
+import launcher_brand  # noqa: E402
 
-APP_EXE = "Osker Map Updater.exe"
-BACKUP = "C:\\Program Files\\Osker\\Osker Map Updater backup"
+# The names the build under test was configured with (its brand.json).
+BRAND = launcher_brand.load()
+APP_EXE = BRAND["app_exe"]
+WINDOW_CLASS = BRAND["window_class"]
+UPDATE_HOST = launcher_brand.host(BRAND["update_url"])
+DOWNLOAD_HOST = launcher_brand.host(BRAND["download_url"])
+# The application folder as the launcher names it, and its backup beside it.
+APP_DIR = f"C:\\Program Files\\{BRAND['vendor_folder']}\\{BRAND['product_folder']}"
+BACKUP = APP_DIR + " backup"
 # The install step's lines about the installed build set aside, and kept or put back.
 SET_ASIDE = "application dir set aside: " + BACKUP
 BACKUP_REMOVED = "application installed, backup removed: " + BACKUP
@@ -76,11 +85,11 @@ class Machine:
         self.home = Path(os.environ["HOME"])
         drive_c = self.prefix / "drive_c"
         self.program_files = drive_c / "Program Files"
-        self.app_dir = self.program_files / "Osker" / "Osker Map Updater"
+        self.app_dir = self.program_files / BRAND["vendor_folder"] / BRAND["product_folder"]
         self.temp = drive_c / "users" / getpass.getuser() / "Temp"
-        self.download_dir = self.temp / "Osker" / "Osker Map Updater"
+        self.download_dir = self.temp / BRAND["vendor_folder"] / BRAND["product_folder"]
         self.setup_path = self.download_dir / "Setup.exe"
-        self.log_path = self.home / "Osker" / "launcher.log"
+        self.log_path = self.home / BRAND["log_folder"] / "launcher.log"
         self.app_starts_log = self.temp / "stand-in-app-starts.log"
         self.setup_log = self.temp / "stand-in-setup.log"
         self.build = build_dir()
@@ -125,7 +134,7 @@ class Machine:
                 self.wine("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_SZ", "/d",
                           windows_folder, "/f", timeout=30)
             self.temp = unix
-            self.download_dir = unix / "Osker" / "Osker Map Updater"
+            self.download_dir = unix / BRAND["vendor_folder"] / BRAND["product_folder"]
             self.setup_path = self.download_dir / "Setup.exe"
             self.app_starts_log = unix / "stand-in-app-starts.log"
             self.setup_log = unix / "stand-in-setup.log"
@@ -146,7 +155,8 @@ class Machine:
     def reset(self) -> None:
         """No application, no download, no stand-in traces, no launcher running."""
         self.end_stand_in_apps()
-        for path in (self.program_files / "Osker", self.temp / "Osker"):
+        vendor = BRAND["vendor_folder"]
+        for path in (self.program_files / vendor, self.temp / vendor):
             if path.is_symlink():
                 path.unlink()
             elif path.exists():
@@ -391,8 +401,8 @@ def md5_hex(data: bytes) -> str:
 
 
 def check_url(major: int, minor: int) -> str:
-    return ("http://updates.osker.example/TavrelDeskyn/APIDispatcher/"
-            f"CheckDeskynToolUpdateAvailability?SKU=024-K1187-05&Major={major}&Minor={minor}")
+    return (f"{BRAND['update_url']}{BRAND['check_path']}?SKU={BRAND['sku']}"
+            f"&Major={major}&Minor={minor}")
 
 
 def preamble(major: int | None, minor: int | None) -> list[str]:
@@ -402,7 +412,7 @@ def preamble(major: int | None, minor: int | None) -> list[str]:
              f"Language set through {route} on Windows {version}",
              "System language: Chinese(Taiwan)",
              "Get OS version information success", "version: 0.01", "start to check update",
-             "Tavrel Updater path: C:\\Program Files\\Osker\\Osker Map Updater\\Osker Map Updater.exe"]
+             f"{BRAND['updater']} path: {APP_DIR}\\{APP_EXE}"]
     if major is not None:
         lines.append(f"local version: {major}.{minor:02d}")
     lines.append(check_url(major or 0, minor or 0))
@@ -470,9 +480,10 @@ class LoopbackServer:
 
 
 class Nginx(LoopbackServer):
-    """nginx serving `site` with docs/nginx/update-service.conf as it is documented (with a
-    `tls` certificate and key: update-service-tls.conf); only the site file is its own. Any
-    other host name than the documented ones gets 404 over HTTP."""
+    """nginx serving `site` with the build's update-service.conf (docs/nginx/*.conf.in with the
+    brand filled in) as it is documented (with a `tls` certificate and key:
+    update-service-tls.conf); only the site file is its own. Any other host name than the
+    brand's gets 404 over HTTP."""
 
     name = "nginx"
 
@@ -491,7 +502,7 @@ class Nginx(LoopbackServer):
             "http {\n"
             "    log_format hosts '$host $request_uri $status $body_bytes_sent';\n"
             f"    access_log {folder}/access.log hosts;\n{temp_paths}{default}"
-            f"    include {ROOT / 'docs' / 'nginx' / conf};\n"
+            f"    include {build_dir() / 'nginx' / conf};\n"
             "}\n")
         folder.chmod(0o755)
 
@@ -545,8 +556,7 @@ class Squid(LoopbackServer):
             "#!/bin/sh\nwhile read -r line; do\n"
             f"  echo 'OK rewrite-url=127.0.0.1:{origin_port}'\ndone\n")
         (folder / "tunnel-to-origin").chmod(0o755)
-        (folder / "hosts").write_text("127.0.0.1 localhost updates.osker.example "
-                                      "downloads.osker.example\n")
+        (folder / "hosts").write_text(f"127.0.0.1 localhost {UPDATE_HOST} {DOWNLOAD_HOST}\n")
         (folder / "squid.conf").write_text(f"""\
 http_port 127.0.0.1:{self.port}
 visible_hostname launcher-test-proxy
@@ -631,7 +641,9 @@ class TestCa:
 
 
 def publish(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, str(ROOT / "scripts" / "publish"), *args],
+    """scripts/publish for the brand of the build under test."""
+    return subprocess.run([sys.executable, str(ROOT / "scripts" / "publish"),
+                           "--brand", str(build_dir()), *args],
                           capture_output=True, text=True, timeout=60)
 
 
@@ -650,7 +662,7 @@ class LauncherCase(unittest.TestCase):
         cls.service = UpdateService(max_hold_ms=120_000).start()
         cls.installer = cls.machine.fixture("setup-2.6", "Setup.exe").read_bytes()
         cls.setup_path = ("C:\\users\\" + getpass.getuser() +
-                          "\\Temp\\Osker\\Osker Map Updater\\Setup.exe")
+                          f"\\Temp\\{BRAND['vendor_folder']}\\{BRAND['product_folder']}\\Setup.exe")
 
     @classmethod
     def tearDownClass(cls) -> None:

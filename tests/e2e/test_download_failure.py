@@ -7,7 +7,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import BACKUP_REMOVED, SET_ASIDE, Fault, LauncherCase, Run, preamble
+from harness import BACKUP_REMOVED, SET_ASIDE, WINDOW_CLASS, Fault, LauncherCase, Run, preamble
 
 FAILURE_TITLE = "無法下載"
 MANUAL_TITLE = "請按照以下步驟操作"
@@ -51,7 +51,7 @@ class DownloadFailure(LauncherCase):
         """The visible dialog with this caption owned by the splash window, and its controls
         by identifier."""
         found = self.machine.ui("find", "--class", "#32770", "--title", title,
-                                "--owner-class", "LAUNCHER", "--timeout", str(timeout_ms),
+                                "--owner-class", WINDOW_CLASS, "--timeout", str(timeout_ms),
                                 timeout=timeout_ms / 1000 + 30)
         if not (found and found[0].get("found")):
             shown = self.machine.ui("find", "--class", "#32770", "--timeout", "0")

@@ -11,7 +11,7 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import (APP_EXE, LauncherCase, MemoryPoll, Run, check_url, md5_hex,
+from harness import (APP_EXE, WINDOW_CLASS, LauncherCase, MemoryPoll, Run, check_url, md5_hex,
                      windows_path)
 from update_service import Fault, build_check_reply
 
@@ -26,7 +26,7 @@ class FaultRun(LauncherCase):
         self.service.set_check_reply(LatestVersion="2.06", MD5=md5_hex(self.installer))
 
     def answer_failure_dialog(self, key: str = "escape") -> dict:
-        found = self.machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+        found = self.machine.ui("find", "--class", "#32770", "--owner-class", WINDOW_CLASS,
                                 "--timeout", "60000", timeout=90)
         self.assertTrue(found and found[0]["found"], "no download-failure dialog")
         self.machine.ui("key", "--hwnd", str(found[0]["hwnd"]), "--key", key)
@@ -116,7 +116,7 @@ class FaultRun(LauncherCase):
             (outside / "sub").mkdir()
             (outside / "sub" / "deep.txt").write_text("also")
             kept = self.machine.app_dir / "settings.ini"
-            backup = self.machine.app_dir.parent / "Osker Map Updater backup"
+            backup = self.machine.app_dir.parent / (self.machine.app_dir.name + " backup")
             kept.write_text("read-only")
             os.chmod(kept, 0o444)
             (self.machine.app_dir / "maps").mkdir()
@@ -174,7 +174,7 @@ class FaultRun(LauncherCase):
         # stays responsive and closing it ends the run.
         self.service.set_mode("hang")
         run = Run(self.machine, self.service)
-        window = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "20000")[0]
+        window = self.machine.ui("find", "--class", WINDOW_CLASS, "--timeout", "20000")[0]
         time.sleep(8)
         self.assertIsNone(run.process.poll())
         self.machine.ui("close", "--hwnd", str(window["hwnd"]))

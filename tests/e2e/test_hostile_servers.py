@@ -8,7 +8,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import Fault, LauncherCase, Run, md5_hex
+from harness import WINDOW_CLASS, Fault, LauncherCase, Run, md5_hex
 
 MIB = 1024 * 1024
 
@@ -20,7 +20,7 @@ class HostileServer(LauncherCase):
 
     def failure_dialog_after(self, run: Run, seconds: int) -> float:
         """Escapes the download-failure dialog; returns when it appeared after the start."""
-        found = self.machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+        found = self.machine.ui("find", "--class", "#32770", "--owner-class", WINDOW_CLASS,
                                 "--timeout", str(seconds * 1000), timeout=seconds + 30)
         shown_after = time.monotonic() - run.started
         self.assertTrue(found and found[0]["found"], "no download-failure dialog")

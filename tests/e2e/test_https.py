@@ -1,19 +1,23 @@
-"""The update road over HTTPS: a launcher built for https://updates.osker.example, nginx with
-docs/nginx/update-service-tls.conf and a certificate from a test authority that only this
+"""The update road over HTTPS: a launcher built for https:// and the brand's update host, nginx
+with the build's update-service-tls.conf and a certificate from a test authority that only this
 prefix trusts, reached through squid (CONNECT). Every refused road leaves 2.5 installed."""
 
 from __future__ import annotations
 
 import shutil
 import time
+import urllib.parse
 
-from harness import LauncherCase, Nginx, Run, Squid, TestCa, publish, server_folder
+from harness import (BRAND, DOWNLOAD_HOST, UPDATE_HOST, LauncherCase, Nginx, Run, Squid, TestCa,
+                     publish, server_folder)
 
-ORIGIN = "https://updates.osker.example"
-QUERY = ("/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability"
-         "?SKU=024-K1187-05&Major=2&Minor=5")
-FILE_NAME = "OskerMapUpdaterSetup-2.06.exe"
-NAMES = ("updates.osker.example", "downloads.osker.example")
+ORIGIN = "https://" + UPDATE_HOST
+QUERY = f"{BRAND['check_path']}?SKU={BRAND['sku']}&Major=2&Minor=5"
+FILE_NAME = "AppSetup-2.06.exe"
+NAMES = (UPDATE_HOST, DOWNLOAD_HOST)
+# The download folder, as https:// and as the path nginx logs.
+DOWNLOAD_FOLDER = urllib.parse.urlsplit(BRAND["download_url"]).path
+DOWNLOAD_URL = f"https://{DOWNLOAD_HOST}{DOWNLOAD_FOLDER}"
 
 
 class HttpsRoads(LauncherCase):
@@ -28,7 +32,7 @@ class HttpsRoads(LauncherCase):
         for scheme in ("https", "http"):
             done = publish("--installer", str(cls.machine.fixture("setup-2.6", "Setup.exe")),
                            "--app-version", "2.6", "--file-name", FILE_NAME, "--update-url", ORIGIN,
-                           "--server-path", f"{scheme}://downloads.osker.example/osker/",
+                           "--server-path", f"{scheme}://{DOWNLOAD_HOST}{DOWNLOAD_FOLDER}",
                            "--out", str(cls.folder / scheme))
             assert done.returncode == 0, done.stderr
         cls.nginx = Nginx(cls.folder / "https", cls.folder / "nginx", tls=cls.good)
@@ -67,12 +71,12 @@ class HttpsRoads(LauncherCase):
     def test_update_over_https_through_the_proxy(self) -> None:
         run = self.start()
         self.assertEqual(0, run.wait(120))
-        self.assertIn(f"download: https://downloads.osker.example/osker/{FILE_NAME} to "
+        self.assertIn(f"download: {DOWNLOAD_URL}{FILE_NAME} to "
                       f"{self.setup_path}", run.log_lines())
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
         self.assertEqual(1, len(self.machine.wait_app_starts(1)))
-        self.assertEqual([f"updates.osker.example {QUERY} 200",
-                          f"downloads.osker.example /osker/{FILE_NAME} 200"], self.served())
+        self.assertEqual([f"{UPDATE_HOST} {QUERY} 200",
+                          f"{DOWNLOAD_HOST} {DOWNLOAD_FOLDER}{FILE_NAME} 200"], self.served())
         # Through the proxy, and only as tunnels.
         self.assertTrue([line for line in self.squid.requests() if " CONNECT " in line])
         self.assertFalse([line for line in self.squid.requests() if " GET " in line])
@@ -91,9 +95,9 @@ class HttpsRoads(LauncherCase):
         self.assertEqual([], self.served())
 
     def test_redirect_from_https_to_http_is_not_followed(self) -> None:
-        run = self.start(extra="return 307 http://updates.osker.example$request_uri;")
+        run = self.start(extra=f"return 307 http://{UPDATE_HOST}$request_uri;")
         self.assert_check_refused(run, {"redirect error, not https"})
-        self.assertEqual(3 * [f"updates.osker.example {QUERY} 307"], self.served())
+        self.assertEqual(3 * [f"{UPDATE_HOST} {QUERY} 307"], self.served())
         self.assertFalse([line for line in self.squid.requests() if " GET " in line])
 
     def test_https_check_naming_an_http_installer_downloads_nothing(self) -> None:
@@ -104,5 +108,5 @@ class HttpsRoads(LauncherCase):
         run.kill()  # at the Retry/Manual dialog, which ends the run without starting 2.5
         self.assertEqual(["download link error: http:// after an https:// check",
                           "download error"], run.log_lines()[-2:])
-        self.assertEqual([f"updates.osker.example {QUERY} 200"], self.served())
+        self.assertEqual([f"{UPDATE_HOST} {QUERY} 200"], self.served())
         self.assertEqual((2, 5, 0, 0), self.machine.installed_version())

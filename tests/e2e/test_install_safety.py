@@ -17,8 +17,10 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import (APP_EXE, BACKUP, BACKUP_REMOVED, RESTORED, SET_ASIDE, LauncherCase, Run,
-                     md5_hex)
+from harness import (APP_EXE, BACKUP, BACKUP_REMOVED, BRAND, RESTORED, SET_ASIDE, WINDOW_CLASS,
+                     LauncherCase, Run, md5_hex)
+
+PRODUCT = BRAND["product_folder"]
 
 
 class InstallSafety(LauncherCase):
@@ -44,7 +46,7 @@ class InstallSafety(LauncherCase):
         self.service.set_check_reply(MD5=md5_hex(installer), **fields)
 
     def escape_failure_dialog(self) -> None:
-        found = self.machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+        found = self.machine.ui("find", "--class", "#32770", "--owner-class", WINDOW_CLASS,
                                 "--timeout", "60000", timeout=90)
         self.assertTrue(found and found[0]["found"], "no download-failure dialog")
         self.machine.ui("key", "--hwnd", str(found[0]["hwnd"]), "--key", "escape")
@@ -56,7 +58,7 @@ class InstallSafety(LauncherCase):
 
     def assert_installed(self, version: str, extra: list[str] = ()) -> None:
         """Only `version` (and `extra`) in the folder, nothing beside it, and that build started."""
-        self.assertEqual((sorted([APP_EXE, *extra]), ["Osker Map Updater"]), self.machine.folders())
+        self.assertEqual((sorted([APP_EXE, *extra]), [PRODUCT]), self.machine.folders())
         self.assertEqual(tuple(int(n) for n in version.split(".")) + (0, 0),
                          self.machine.installed_version())
         starts = self.machine.wait_app_starts(1)
@@ -144,7 +146,7 @@ class InstallSafety(LauncherCase):
         self.assertTrue(self.wait_setup_log("wrote part"))
         run.kill()
         self.machine.end_stand_in_apps()
-        self.assertEqual((["partial.dat"], ["Osker Map Updater", "Osker Map Updater backup"]),
+        self.assertEqual((["partial.dat"], [PRODUCT, PRODUCT + " backup"]),
                          self.machine.folders())
         self.service.set_check_reply(LatestVersion="2.05")
         again = self.start()
@@ -154,7 +156,7 @@ class InstallSafety(LauncherCase):
 
     def test_a_link_at_the_backup_name_is_never_followed(self) -> None:
         outside = Path(tempfile.mkdtemp(prefix="launcher-outside-"))
-        backup_link = self.machine.app_dir.parent / "Osker Map Updater backup"
+        backup_link = self.machine.app_dir.parent / (PRODUCT + " backup")
         try:
             (outside / "precious.txt").write_text("must survive")
             backup_link.symlink_to(outside, target_is_directory=True)
@@ -206,7 +208,7 @@ class InstallSafety(LauncherCase):
         self.offer(self.installer)
         run = self.start(env={"STAND_IN_SETUP_DELAY_MS": "8000"})
         self.assertTrue(self.wait_setup_log("waiting 8000 ms"))
-        splash = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "10000")
+        splash = self.machine.ui("find", "--class", WINDOW_CLASS, "--timeout", "10000")
         self.assertTrue(splash and splash[0]["found"], "no splash window")
         self.machine.ui("close", "--hwnd", str(splash[0]["hwnd"]))
         self.assertEqual(0, run.wait(60))
@@ -238,7 +240,7 @@ class InstallSafety(LauncherCase):
                          self.after_update_offer(run))
         self.assertFalse(any(r["path"] == "/files/Setup.exe" for r in self.service.requests()))
         # The launcher runs in this folder: nothing may land here instead.
-        self.assertFalse((Path.cwd() / "Osker").exists())
+        self.assertFalse((Path.cwd() / BRAND["vendor_folder"]).exists())
         self.assertEqual((2, 5, 0, 0), self.machine.installed_version())
 
     def downloads(self) -> int:
@@ -247,7 +249,7 @@ class InstallSafety(LauncherCase):
     def test_an_installer_that_never_starts_is_reused_then_held_back(self) -> None:
         # Announced with its MD5, so the same bytes can be told again without a transfer.
         self.offer(b"This is an error page, not an installer.\r\n" * 100)
-        record = self.machine.temp / "Osker" / "Osker Map Updater.attempts"
+        record = self.machine.download_dir.parent / (PRODUCT + ".attempts")
         for start in range(3):
             run = self.start()
             self.assertEqual(0, run.wait(60))

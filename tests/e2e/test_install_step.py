@@ -7,10 +7,11 @@ import subprocess
 import time
 import unittest
 
-from harness import APP_EXE, BACKUP_REMOVED, SET_ASIDE, LauncherCase, Run, md5_hex
+from harness import (APP_EXE, BACKUP_REMOVED, BRAND, SET_ASIDE, WINDOW_CLASS, LauncherCase, Run,
+                     md5_hex)
 
-CAPTION = "Osker Map Updater正在執行"
-TEXT = "請先關閉 Osker Map Updater"
+CAPTION = BRAND["product_zh_tw"] + "正在執行"
+TEXT = "請先關閉 " + BRAND["product_zh_tw"]
 IDRETRY, IDCANCEL = 4, 2
 
 
@@ -41,7 +42,7 @@ class ApplicationRunningDuringInstall(LauncherCase):
         """The prompt owned by the splash window (another than `not_this`), with its controls."""
         end = time.monotonic() + timeout
         while time.monotonic() < end:
-            found = self.machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+            found = self.machine.ui("find", "--class", "#32770", "--owner-class", WINDOW_CLASS,
                                     "--timeout", "2000")
             if found and found[0].get("found") and found[0]["hwnd"] != not_this:
                 box = found[0]
@@ -50,7 +51,7 @@ class ApplicationRunningDuringInstall(LauncherCase):
         self.fail("no prompt within %s s; log: %s" % (timeout, self.launcher.log_lines()[-3:]))
 
     def showing(self, box: dict) -> bool:
-        found = self.machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+        found = self.machine.ui("find", "--class", "#32770", "--owner-class", WINDOW_CLASS,
                                 "--timeout", "200")
         return bool(found and found[0].get("found") and found[0]["hwnd"] == box["hwnd"])
 

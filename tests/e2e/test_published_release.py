@@ -7,12 +7,15 @@ from __future__ import annotations
 import http.client
 import shutil
 import time
+import urllib.parse
 
-from harness import LauncherCase, Nginx, Run, Squid, md5_hex, publish, server_folder
+from harness import (BRAND, DOWNLOAD_HOST, UPDATE_HOST, LauncherCase, Nginx, Run, Squid, check_url,
+                     md5_hex, publish, server_folder)
 
-SERVER_PATH = "http://downloads.osker.example/osker/"
-FILE_NAME = "OskerMapUpdaterSetup-2.06.exe"
-REPLY_PATH = "/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability"
+SERVER_PATH = BRAND["download_url"]
+# The installer's path on the download host, as nginx logs it.
+FILE_NAME = "AppSetup-2.06.exe"
+SERVED_INSTALLER = DOWNLOAD_HOST + " " + urllib.parse.urlsplit(SERVER_PATH).path + FILE_NAME
 
 
 class ServedRelease(LauncherCase):
@@ -46,7 +49,7 @@ class ServedRelease(LauncherCase):
 
 class StaticServer(ServedRelease):
     def test_reply_is_revalidated_and_installer_cached_with_exact_length(self) -> None:
-        reply = self.get(f"http://updates.osker.example{REPLY_PATH}?SKU=024-K1187-05&Major=1&Minor=0")
+        reply = self.get(check_url(1, 0))
         self.assertEqual(200, reply.status)
         self.assertEqual("text/plain; charset=utf-8", reply.getheader("Content-Type"))
         self.assertEqual("no-cache", reply.getheader("Cache-Control"))
@@ -58,7 +61,7 @@ class StaticServer(ServedRelease):
         self.assertEqual("application/octet-stream", installer.getheader("Content-Type"))
         self.assertIn("max-age=31536000", installer.getheader("Cache-Control"))
         # Another host name is not this service.
-        self.assertEqual(404, self.get("http://elsewhere.example/osker/" + FILE_NAME).status)
+        self.assertEqual(404, self.get("http://elsewhere.example/" + FILE_NAME).status)
 
     def test_update_through_nginx_then_no_update(self) -> None:
         self.machine.install_app("2.5")
@@ -70,8 +73,8 @@ class StaticServer(ServedRelease):
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
         self.assertEqual(1, len(self.machine.wait_app_starts(1)))
         self.assertEqual(
-            [f"updates.osker.example {REPLY_PATH}?SKU=024-K1187-05&Major=2&Minor=5 200",
-             f"downloads.osker.example /osker/{FILE_NAME} 200"],
+            [f"{UPDATE_HOST} {check_url(2, 5).split(UPDATE_HOST, 1)[1]} 200",
+             f"{SERVED_INSTALLER} 200"],
             [line.rsplit(" ", 1)[0] for line in self.nginx.requests()][-2:])
 
         second = Run(self.machine, self.nginx, watch=False)
@@ -124,7 +127,7 @@ class ProxyWithPassword(ServedRelease):
         # Both requests were let through for the user, and answered by nginx behind the proxy.
         granted = [line.split()[6] for line in squid.requests()
                    if "TCP_MISS/200" in line and f" {self.USER} " in line]
-        self.assertEqual([f"http://updates.osker.example{REPLY_PATH}?SKU=024-K1187-05&Major=2&Minor=5",
+        self.assertEqual([check_url(2, 5),
                           SERVER_PATH + FILE_NAME], granted, squid.requests())
 
     def test_part_left_by_a_closed_launcher_is_resumed_through_the_proxy(self) -> None:
@@ -147,5 +150,5 @@ class ProxyWithPassword(ServedRelease):
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
         self.assertEqual(self.installer, self.machine.setup_path.read_bytes())
         # nginx honoured the If-Range behind the proxy and sent only the rest.
-        self.assertIn(f"downloads.osker.example /osker/{FILE_NAME} 206 {size - start}",
+        self.assertIn(f"{SERVED_INSTALLER} 206 {size - start}",
                       self.nginx.requests())

@@ -9,8 +9,8 @@ import subprocess
 import time
 import unittest
 
-from harness import (APP_EXE, BACKUP_REMOVED, RESTORED, SET_ASIDE, Fault, LauncherCase, Run,
-                     md5_hex, preamble, windows_path)
+from harness import (APP_DIR, APP_EXE, BACKUP_REMOVED, BRAND, RESTORED, SET_ASIDE, WINDOW_CLASS,
+                     Fault, LauncherCase, Run, md5_hex, preamble, windows_path)
 from update_service import build_check_reply, unreachable_port
 
 
@@ -40,7 +40,8 @@ class UpdateRoads(Scenario):
         after = rest[rest.index("has update"):]
         self.assertEqual("has update", after[0])
         self.assertTrue(after[1].startswith("download: http://127.0.0.1:"), after[1])
-        self.assertTrue(after[1].endswith("\\Osker\\Osker Map Updater\\Setup.exe"), after[1])
+        self.assertTrue(after[1].endswith(f"\\{BRAND['vendor_folder']}\\{BRAND['product_folder']}"
+                                          "\\Setup.exe"), after[1])
         self.assertEqual(["check whether application is running", "delete application dir",
                           SET_ASIDE], after[2:5])
         self.assertTrue(after[5].startswith("run setup: C:\\users\\"), after[5])
@@ -50,7 +51,7 @@ class UpdateRoads(Scenario):
         del setup
 
         self.assertEqual((2, 6, 0, 0), self.machine.installed_version())
-        self.assertEqual(([APP_EXE], ["Osker Map Updater"]), self.machine.folders())
+        self.assertEqual(([APP_EXE], [BRAND["product_folder"]]), self.machine.folders())
         self.assertEqual(self.installer, self.machine.setup_path.read_bytes())
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(1, len(starts), starts)
@@ -120,9 +121,9 @@ class CheckRoads(Scenario):
         starts = self.machine.wait_app_starts(1)
         self.assertEqual(["started 2.5"], [s.split(" pid=")[0] for s in starts])
         self.assertFalse(self.machine.setup_path.exists())
-        requests = [r for r in self.service.requests() if "CheckDeskyn" in r["path"]]
+        requests = [r for r in self.service.requests() if r["path"] == BRAND["check_path"]]
         self.assertEqual(1, len(requests))
-        self.assertEqual("SKU=024-K1187-05&Major=2&Minor=5", requests[0]["query"])
+        self.assertEqual(f"SKU={BRAND['sku']}&Major=2&Minor=5", requests[0]["query"])
 
     def test_already_running_application_is_not_started_again(self) -> None:
         self.machine.install_app("2.5")
@@ -141,7 +142,7 @@ class CheckRoads(Scenario):
         # Windows reports the starter's spelling: a shortcut written in capitals.
         self.machine.install_app("2.5")
         app = subprocess.Popen(
-            ["wine", "C:\\PROGRAM FILES\\OSKER\\OSKER MAP UPDATER\\OSKER MAP UPDATER.EXE"],
+            ["wine", f"{APP_DIR}\\{APP_EXE}".upper()],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             self.assertEqual(1, len(self.machine.wait_app_starts(1, timeout=30)))
@@ -217,7 +218,7 @@ class Interruptions(Scenario):
         self.offer("2.06")
         self.service.set_download(self.installer, fault=Fault.slow(4096, 100))
         run = Run(self.machine, self.service, watch=False)
-        window = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "20000")[0]
+        window = self.machine.ui("find", "--class", WINDOW_CLASS, "--timeout", "20000")[0]
         self.assertTrue(window["found"])
         # Closed only once the download is under way.
         deadline = time.monotonic() + 30
@@ -247,7 +248,7 @@ class Interruptions(Scenario):
         # Slow enough that the first is still downloading when the second starts.
         self.service.set_download(self.installer, fault=Fault.slow(4096, 100))
         first = Run(self.machine, self.service, watch=False)
-        window = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "20000")[0]
+        window = self.machine.ui("find", "--class", WINDOW_CLASS, "--timeout", "20000")[0]
         self.assertTrue(window["found"])
         second = Run(self.machine, self.service, watch=False)
         self.assertEqual(0, second.wait(30))
@@ -276,7 +277,7 @@ class Interruptions(Scenario):
                 self.service.set_download(self.installer, fault=Fault.slow(4096, 50))
                 run = Run(self.machine, self.service, watch=False, minimised=started_minimised)
                 if not started_minimised:
-                    window = self.machine.ui("find", "--class", "LAUNCHER", "--timeout", "20000")[0]
+                    window = self.machine.ui("find", "--class", WINDOW_CLASS, "--timeout", "20000")[0]
                     deadline = time.monotonic() + 30
                     while b"download: " not in self.machine.log_bytes_since(run.log_offset):
                         self.assertLess(time.monotonic(), deadline)

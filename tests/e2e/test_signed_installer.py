@@ -12,13 +12,13 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from harness import HERE, SET_ASIDE, LauncherCase, Run, Signer, md5_hex
+from harness import BRAND, HERE, SET_ASIDE, WINDOW_CLASS, LauncherCase, Run, Signer, md5_hex
 from signing_token import SigningToken
 
 FAILURE_TITLE = "無法下載"
 PUBLISHER = "/CN=Launcher Test Publisher"
 PUBLISH = HERE.parent.parent / "scripts" / "publish"
-REPLY = ("TavrelDeskyn", "APIDispatcher", "CheckDeskynToolUpdateAvailability")
+REPLY = tuple(BRAND["check_path"].strip("/").split("/"))
 
 
 class SignedInstallers(LauncherCase):
@@ -64,7 +64,7 @@ class SignedInstallers(LauncherCase):
         run with the installed application neither removed, replaced nor started."""
         run = self.run_offering(installer)
         found = self.machine.ui("find", "--class", "#32770", "--title", FAILURE_TITLE,
-                                "--owner-class", "LAUNCHER", "--timeout", "60000", timeout=90)
+                                "--owner-class", WINDOW_CLASS, "--timeout", "60000", timeout=90)
         self.assertTrue(found and found[0].get("found"), run.log_lines())
         self.assertEqual([reason, "download error"], self.after_download(run))
         self.machine.ui("key", "--hwnd", str(found[0]["hwnd"]), "--key", "escape")

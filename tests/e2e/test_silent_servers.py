@@ -7,7 +7,7 @@ from __future__ import annotations
 import time
 import unittest
 
-from harness import Fault, LauncherCase, Run, md5_hex
+from harness import WINDOW_CLASS, Fault, LauncherCase, Run, md5_hex
 
 
 class SilentServer(LauncherCase):
@@ -45,7 +45,7 @@ class SilentServer(LauncherCase):
                                   fault=Fault(trickle=(100_000, 300_000), cut_at=131_070))
         self.service.set_check_reply(LatestVersion="2.06", MD5=md5_hex(self.installer))
         run = Run(self.machine, self.service, watch=False)
-        found = self.machine.ui("find", "--class", "#32770", "--owner-class", "LAUNCHER",
+        found = self.machine.ui("find", "--class", "#32770", "--owner-class", WINDOW_CLASS,
                                 "--timeout", "120000", timeout=150)
         shown_after = time.monotonic() - run.started
         self.assertTrue(found and found[0]["found"], "no download-failure dialog")

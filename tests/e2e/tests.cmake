@@ -72,9 +72,9 @@ launcher_executable(launcher_pinned "${test_publisher_pin}")
 set_target_properties(launcher_pinned PROPERTIES
   OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/pinned)
 
-# A launcher.exe whose update service is https://updates.osker.example: the HTTPS roads, against
-# nginx with a certificate from a test authority trusted only in that suite's prefix.
-launcher_executable(launcher_https "" "https://updates.osker.example")
+# A launcher.exe whose update service is the build's update host over https://: the HTTPS roads,
+# against nginx with a certificate from a test authority trusted only in that suite's prefix.
+launcher_executable(launcher_https "" "https://${NGINX_UPDATE_HOST}")
 set_target_properties(launcher_https PROPERTIES
   OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/https)
 add_e2e_suite(https MODULES test_https)

@@ -10,8 +10,9 @@
 //   ui_driver close --hwnd H               the caption's close box (SC_CLOSE)
 //   ui_driver clipboard                    the clipboard's Unicode text
 //   ui_driver watch --launcher PATH [--interval ms] [--timeout ms]
-//       follows the splash window and prints every state text it shows, recognised by
-//       comparing its pixels with the launcher's own strings drawn the same way
+//       follows the splash window (found by the class name in the launcher's strings) and
+//       prints every state text it shows, recognised by comparing its pixels with the
+//       launcher's own strings drawn the same way
 //   ui_driver stats --class C [--every ms --until-gone 1]
 //       GDI and USER objects, handles, private bytes and peak working set of the process that
 //       owns the window (once, or every `ms` until the window is gone)
@@ -334,7 +335,8 @@ int Watch(const std::map<std::wstring, std::wstring>& options)
     std::fflush(stdout);
 
     const ULONGLONG start = GetTickCount64();
-    HWND window = WaitForWindow(L"LAUNCHER", L"", L"", timeout);
+    // The splash window's class, as the launcher itself loads it (string 1001).
+    HWND window = WaitForWindow(load(1001), L"", L"", timeout);
     if (!window) {
         std::printf("{\"error\":\"no splash window\"}\n");
         return 1;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/brand.h"
 #include "environment/busy_file.h"
 #include "environment/processes.h"
 #include "log/log_file.h"
@@ -169,7 +170,7 @@ TEST(BusyFile, WaitsOutTheInstallersStartAndLogsTheRealCodeOtherwise)
                       reinterpret_cast<const void*>(&FakeCreateProcess));
     g_createProcessHook = &create;
     ASSERT_TRUE(create.Installed());
-    const std::wstring app = BuildPath(L"fixtures\\app-2.5\\Osker Map Updater.exe");
+    const std::wstring app = BuildPath(L"fixtures\\app-2.5\\" LAUNCHER_BRAND_APP_EXE);
 
     Expect({32, 32});
     size_t offset = OwnLogSize();

@@ -5,7 +5,9 @@
 
 #include <shlobj.h>
 
+#include "base/brand.h"
 #include "environment/locations.h"
+#include "environment/managed_application.h"
 #include "log/log_file.h"
 #include "support/test_support.h"
 
@@ -31,7 +33,7 @@ std::wstring SystemTemp()
 
 std::wstring OwnLog()
 {
-    return DocumentsDir() + L"\\Osker\\locations_tests.log";
+    return DocumentsDir() + L"\\" LAUNCHER_BRAND_LOG_FOLDER L"\\locations_tests.log";
 }
 
 bool IsDirectory(const std::wstring& path)
@@ -42,15 +44,15 @@ bool IsDirectory(const std::wstring& path)
 
 std::wstring StandIn(const std::wstring& version)
 {
-    return BuildPath(L"fixtures\\app-" + version + L"\\Osker Map Updater.exe");
+    return BuildPath(L"fixtures\\app-" + version + L"\\" + kApplicationExeName);
 }
 
 class FreshMachine : public testing::Environment {
 public:
     void SetUp() override
     {
-        RemoveTree(SystemProgramFiles() + L"\\Osker");
-        RemoveTree(SystemTemp() + L"Osker");
+        RemoveTree(SystemProgramFiles() + L"\\" + kVendorFolder);
+        RemoveTree(SystemTemp() + kVendorFolder);
         const int64_t size = FileSize(OwnLog());
         g_logStart = size < 0 ? 0 : size;
     }
@@ -66,22 +68,24 @@ TEST(Locations, BuildsThePathsFromTheSystemFoldersCreatingBothFolderLevels)
     const std::wstring temp = SystemTemp();
     EXPECT_EQ(programFiles, GetProgramFilesDirectory());
 
-    const std::wstring applicationDirectory = programFiles + L"\\Osker\\Osker Map Updater\\";
+    const std::wstring vendor = kVendorFolder;
+    const std::wstring applicationDirectory = programFiles + L"\\" + vendor + L"\\" +
+                                              kProductFolder + L"\\";
     EXPECT_EQ(applicationDirectory, GetApplicationDirectory());
-    EXPECT_EQ(applicationDirectory + L"Osker Map Updater.exe", GetApplicationPath());
-    EXPECT_TRUE(IsDirectory(programFiles + L"\\Osker"));
+    EXPECT_EQ(applicationDirectory + kApplicationExeName, GetApplicationPath());
+    EXPECT_TRUE(IsDirectory(programFiles + L"\\" + vendor));
     EXPECT_TRUE(IsDirectory(applicationDirectory));
 
     // The temporary folder brings its own trailing backslash; none is doubled.
-    const std::wstring downloadDirectory = temp + L"Osker\\Osker Map Updater\\";
+    const std::wstring downloadDirectory = temp + vendor + L"\\" + kProductFolder + L"\\";
     EXPECT_EQ(downloadDirectory, GetDownloadDirectory());
-    EXPECT_TRUE(IsDirectory(temp + L"Osker"));
+    EXPECT_TRUE(IsDirectory(temp + vendor));
     EXPECT_TRUE(IsDirectory(downloadDirectory));
 }
 
 TEST(Locations, BuildsOnlyOnAFolderLookupThatGaveAFullPath)
 {
-    // A failed Program Files or temporary folder lookup must not turn into "\Osker\..." on
+    // A failed Program Files or temporary folder lookup must not turn into "\<vendor>\..." on
     // whatever drive is current: the folder is then empty and the install refused.
     EXPECT_TRUE(IsUsableFolderPath(true, L"C:\\Program Files"));
     EXPECT_TRUE(IsUsableFolderPath(true, L"D:\\"));
@@ -101,13 +105,13 @@ TEST(Locations, LogsTheApplicationPathOnceHoweverOftenItIsAsked)
         GetApplicationPath();
     IsApplicationFilePresent();
 
-    const std::string expected =
-        "Tavrel Updater path: " + std::string(GetApplicationPath().begin(), GetApplicationPath().end());
+    const std::string expected = LAUNCHER_BRAND_UPDATER " path: " +
+                                 std::string(GetApplicationPath().begin(), GetApplicationPath().end());
     const std::string bytes = ReadFileBytes(OwnLog());
     ASSERT_GE(static_cast<int64_t>(bytes.size()), g_logStart);
     int count = 0;
     for (const std::string& line : SplitCrLfLines(bytes.substr(static_cast<size_t>(g_logStart)))) {
-        if (StripStamp(line).rfind("Tavrel Updater path:", 0) == 0) {
+        if (StripStamp(line).rfind(LAUNCHER_BRAND_UPDATER " path:", 0) == 0) {
             EXPECT_EQ(expected, StripStamp(line));
             ++count;
         }

@@ -26,7 +26,7 @@ constexpr DWORD kStartMs = 20000;
 
 std::wstring StandIn(const std::wstring& version)
 {
-    return BuildPath(L"fixtures\\app-" + version + L"\\Osker Map Updater.exe");
+    return BuildPath(L"fixtures\\app-" + version + L"\\" + kApplicationExeName);
 }
 
 std::wstring Quoted(const std::wstring& path)
@@ -148,23 +148,27 @@ TEST(FindProcessByName, MatchesTheWholeExecutableNameInAnyCase)
     const Scratch folder{BuildPath(L"tests\\process-names")};
     CreateDirectoryW(folder.path.c_str(), nullptr);
     // Windows reports the starter's spelling: here a shortcut's, in capitals.
-    const std::wstring capitals = folder.path + L"\\OSKER MAP UPDATER.EXE";
+    std::wstring upper = kApplicationExeName, lower = kApplicationExeName;
+    CharUpperW(upper.data());
+    CharLowerW(lower.data());
+    const std::wstring capitals = folder.path + L"\\" + upper;
     ASSERT_TRUE(CopyFileTo(StandIn(L"2.5"), capitals));
 
     ChildProcess app(Quoted(capitals));
     ASSERT_TRUE(app.Started());
     ASSERT_TRUE(WaitFor([&] { return FindProcessByName(kApplicationExeName) == app.Id(); },
                         kStartMs));
-    EXPECT_EQ(app.Id(), FindProcessByName(L"osker map updater.exe"));
-    EXPECT_EQ(0u, FindProcessByName(L"osker map updater"));
+    EXPECT_EQ(app.Id(), FindProcessByName(lower.c_str()));
+    EXPECT_EQ(0u, FindProcessByName(lower.substr(0, lower.size() - 4).c_str()));
     EXPECT_EQ(0u, FindProcessByName(capitals));
     app.Kill();
-    EndProcessesNamed(L"OSKER MAP UPDATER.EXE");
+    EndProcessesNamed(upper.c_str());
 }
 
 TEST(FindProcessByName, ComparesNamesAsTheFileSystemDoesLongOrShort)
 {
-    const std::wstring longName = kApplicationExeName;
+    // The comparison alone, on names of its own: no file or brand is involved.
+    const std::wstring longName = L"Osker Map Updater.exe";
     const std::wstring shortName = L"OSKERM~1.EXE";
     const struct {
         const wchar_t* reported;

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+#include "base/brand.h"
 #include "environment/application_backup.h"
 #include "environment/locations.h"
 #include "environment/managed_application.h"
@@ -80,7 +81,7 @@ void PrepareMachine()
     RemoveTree(GetApplicationDirectory());
     RemoveTree(GetApplicationBackupDirectory());
     CreateDirectoryW(GetApplicationDirectory().c_str(), nullptr);
-    ASSERT_TRUE(CopyFileTo(BuildPath(L"fixtures\\app-2.5\\Osker Map Updater.exe"), ApplicationFile()));
+    ASSERT_TRUE(CopyFileTo(BuildPath(L"fixtures\\app-2.5\\" LAUNCHER_BRAND_APP_EXE), ApplicationFile()));
     ASSERT_TRUE(WriteFileBytes(GetApplicationDirectory() + L"stray.txt", "stray"));
     CreateDirectoryW((GetApplicationDirectory() + L"maps").c_str(), nullptr);
     ASSERT_TRUE(WriteFileBytes(GetApplicationDirectory() + L"maps\\region.dat", "map"));
@@ -215,8 +216,8 @@ TEST(InstallUpdate, WithTheApplicationRunningAsksAgainOnRetryAndStopsOnCancel)
     ASSERT_TRUE(PumpUntil([&] { return (box = worker.Prompt()) != nullptr; }, kPromptMs));
     EXPECT_EQ(launcherWindow, GetWindow(box, GW_OWNER));
     EXPECT_FALSE(IsWindowEnabled(launcherWindow));
-    EXPECT_EQ(L"Osker Map Updater正在執行", TextOf(box));
-    EXPECT_EQ(L"請先關閉 Osker Map Updater", TextOf(GetDlgItem(box, 0xFFFF)));
+    EXPECT_EQ(L"" LAUNCHER_BRAND_PRODUCT_ZH_TW L"正在執行", TextOf(box));
+    EXPECT_EQ(L"請先關閉 " LAUNCHER_BRAND_PRODUCT_ZH_TW, TextOf(GetDlgItem(box, 0xFFFF)));
     EXPECT_NE(nullptr, GetDlgItem(box, IDRETRY));
     EXPECT_NE(nullptr, GetDlgItem(box, IDCANCEL));
     EXPECT_EQ(nullptr, GetDlgItem(box, IDOK));
@@ -225,7 +226,7 @@ TEST(InstallUpdate, WithTheApplicationRunningAsksAgainOnRetryAndStopsOnCancel)
     HWND again = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return !IsWindow(box) && (again = worker.Prompt()) != nullptr; },
                           kPromptMs));
-    EXPECT_EQ(L"Osker Map Updater正在執行", TextOf(again));
+    EXPECT_EQ(L"" LAUNCHER_BRAND_PRODUCT_ZH_TW L"正在執行", TextOf(again));
 
     Press(again, IDCANCEL);
     ASSERT_TRUE(PumpUntil([&] { return worker.Ended(); }, kPromptMs));
@@ -303,7 +304,7 @@ TEST(InstallUpdate, KeepsOnlyTheOfferedBuildAndNeverTouchesANameItDidNotMake)
 
 TEST(InstallUpdate, ReadsABuildOnlyFromAWholeProgramImage)
 {
-    const std::string image = ReadFileBytes(BuildPath(L"fixtures\\app-2.6\\Osker Map Updater.exe"));
+    const std::string image = ReadFileBytes(BuildPath(L"fixtures\\app-2.6\\" LAUNCHER_BRAND_APP_EXE));
     ASSERT_GT(image.size(), 8192u);
     const auto* bytes = reinterpret_cast<const unsigned char*>(image.data());
     const auto size = static_cast<int64_t>(image.size());

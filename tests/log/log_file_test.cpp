@@ -1,4 +1,4 @@
-// The log: stamped CR LF lines appended to <Documents>\Osker\<executable name>.log.
+// The log: stamped CR LF lines appended to <Documents>\<log folder>\<executable name>.log.
 // Tests that need a fresh process (another executable name, a missing folder, a second
 // writer) run copies of this program that execute only LogChild.DISABLED_WritesTaggedLines.
 #include <gtest/gtest.h>
@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "base/brand.h"
 #include "log/log_file.h"
 #include "support/test_support.h"
 
@@ -18,7 +19,7 @@ constexpr wchar_t kGoName[] = L"Local\\LogTestsWritersGo";
 
 std::wstring LogFolder()
 {
-    return DocumentsDir() + L"\\Osker";
+    return DocumentsDir() + L"\\" LAUNCHER_BRAND_LOG_FOLDER;
 }
 
 std::wstring LogPathOf(const std::wstring& baseName)
@@ -187,7 +188,7 @@ TEST(LogFile, IsNamedAfterTheRunningExecutableAndAppendsAcrossRuns)
     }
 }
 
-TEST(LogFile, CreatesTheOskerFolderWhenItIsMissing)
+TEST(LogFile, CreatesTheLogFolderWhenItIsMissing)
 {
     // The folder is moved aside for the run and put back afterwards, whatever happens.
     struct FolderSetAside {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/brand.h"
 #include "log/log_file.h"
 #include "presentation/font_settings.h"
 #include "presentation/splash_painter.h"
@@ -27,6 +28,8 @@ constexpr RECT kBannerRect = {8, 10, 338, 92};
 constexpr RECT kTextRect = {15, 115, 320, 160};
 constexpr uint32_t kFill = 0x123456;  // 0xRRGGBB, in no picture of the launcher
 constexpr uint32_t kWhite = 0xFFFFFF;
+// The download state's text up to its percentage.
+#define kDownloading L"正在下載 " LAUNCHER_BRAND_PRODUCT_ZH_TW L", "
 
 // The window thread's set-up, as the launcher makes it before its first paint.
 class WindowThreadSetUp : public testing::Environment {
@@ -209,10 +212,10 @@ TEST(SplashPicture, TextStatesShowTheBannerAndTheirTextInsideTheTextRectangleOnl
         {StateReplyInvalid, 0, L"伺服器版本解析錯誤"},
         {StateDownloadFailed, 0, L"下載失敗"},
         {StateInstalling, 0, L"正在安裝……"},
-        {StateDownloading, 0, L"正在下載 Osker Map Updater, 0%"},
-        {StateDownloading, 42, L"正在下載 Osker Map Updater, 42%"},
-        {StateDownloading, 150, L"正在下載 Osker Map Updater, 150%"},
-        {StateDownloading, -3, L"正在下載 Osker Map Updater, -3%"},
+        {StateDownloading, 0, kDownloading L"0%"},
+        {StateDownloading, 42, kDownloading L"42%"},
+        {StateDownloading, 150, kDownloading L"150%"},
+        {StateDownloading, -3, kDownloading L"-3%"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "state " << c.state << " progress " << c.progress);
@@ -231,8 +234,8 @@ TEST(SplashPicture, TextStatesShowTheBannerAndTheirTextInsideTheTextRectangleOnl
 
     // The comparison tells the numbers apart.
     Canvas zero(kFill), fortyTwo(kFill);
-    DrawExpectedText(zero, L"正在下載 Osker Map Updater, 0%");
-    DrawExpectedText(fortyTwo, L"正在下載 Osker Map Updater, 42%");
+    DrawExpectedText(zero, kDownloading L"0%");
+    DrawExpectedText(fortyTwo, kDownloading L"42%");
     EXPECT_NE("", FirstDifference(zero, fortyTwo, kTextRect));
 }
 

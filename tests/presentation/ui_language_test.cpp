@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "base/brand.h"
 #include "log/log_file.h"
 #include "presentation/font_settings.h"
 #include "presentation/ui_language.h"
@@ -129,13 +130,13 @@ TEST(UiLanguage, ChineseTaiwanTextsLoadAfterTheSetUpOnAnEnglishSystem)
         EXPECT_EQ(L"正在安裝……", LoadResString(111));
         EXPECT_EQ(L"沒有偵測到伺服器的最新版本", LoadResString(116));
         EXPECT_EQ(L"伺服器版本解析錯誤", LoadResString(117));
-        EXPECT_EQ(L"正在下載 Osker Map Updater, %d%%", LoadResString(128));
+        EXPECT_EQ(L"正在下載 " LAUNCHER_BRAND_PRODUCT_ZH_TW L", %d%%", LoadResString(128));
         EXPECT_EQ(L"", LoadResString(6));
         EXPECT_EQ(L"", LoadResString(129));
 
         wchar_t text[1025] = {};
         wsprintfW(text, LoadResString(128).c_str(), 42);
-        EXPECT_STREQ(L"正在下載 Osker Map Updater, 42%", text);
+        EXPECT_STREQ(L"正在下載 " LAUNCHER_BRAND_PRODUCT_ZH_TW L", 42%", text);
     });
 }
 
@@ -144,8 +145,9 @@ TEST(UiLanguage, IsSetForTheCallingThreadOnly)
     OnFreshThread([] { ApplyUiLanguage(false); });
     OnFreshThread([] {
         EXPECT_EQ(L"Detecting updated ......", LoadResString(106));
-        // The English table has no 128: the loader falls back to the one table that has it.
-        EXPECT_EQ(L"正在下載 Osker Map Updater, %d%%", LoadResString(128));
+        // The English table holds every text the launcher loads, the application's name too.
+        EXPECT_EQ(L"Downloading " LAUNCHER_BRAND_PRODUCT L", %d%%", LoadResString(128));
+        EXPECT_EQ(L"Please close " LAUNCHER_BRAND_PRODUCT L" first", LoadResString(127));
     });
 }
 

@@ -85,6 +85,8 @@ class Publish(unittest.TestCase):
         options.update(changes)
         args = []
         for key, value in options.items():
+            if value is None:
+                continue
             args += ["--" + key.replace("_", "-")] + ([] if value is True else [value])
         return subprocess.run([sys.executable, str(PUBLISH), *args], capture_output=True,
                               text=True, timeout=60, env=self.token.environment)
@@ -118,6 +120,30 @@ class Publish(unittest.TestCase):
         self.assertIn("publish: warning: launchers that check https://updates.osker.example over "
                       "HTTPS refuse to download from http://downloads.osker.example/osker/",
                       done.stderr)
+
+    def test_the_brand_names_the_reply_path_and_the_defaults(self) -> None:
+        brands = PUBLISH.parents[1] / "brands"
+        done = self.publish(brand=str(brands / "example.cmake"), server_path=None)
+        self.assertEqual(0, done.returncode, done.stderr)
+        reply = (self.out / "atlas" / "v1" / "update-check").read_text(encoding="utf-8")
+        self.assertIn("<LatestSKU>LKS-ATLAS-3</LatestSKU>\n", reply)
+        self.assertIn("<ServerPath>http://downloads.larkspur.example/atlas/</ServerPath>\n", reply)
+        self.assertTrue((self.out / "atlas" / "Setup.exe").is_file())
+        # A brand is refused, on one line, naming each setting that is missing or unusable.
+        bad = self.dir / "bad.cmake"
+        bad.write_text(f'include("{brands / "example.cmake"}")\nunset(LAUNCHER_BRAND_LOG_LOCK)\n' +
+                       "".join(f'set(LAUNCHER_BRAND_{key} "{value}")\n' for key, value in (
+                           ("SKU", "LKS 3"), ("APP_EXE", "Atlas"), ("PRODUCT", "50%"),
+                           ("VENDOR_FOLDER", "a/b"), ("CHECK_PATH", "atlas"),
+                           ("DOWNLOAD_URL", "http://d.example/x"), ("BANNER", "none.bmp"),
+                           ("UPDATE_URL", "http://u.example/x"))))
+        for brand, named in ((bad, ("LOG_LOCK", "SKU", "APP_EXE", "PRODUCT", "VENDOR_FOLDER",
+                                    "CHECK_PATH", "DOWNLOAD_URL", "BANNER", "UPDATE_URL")),
+                             (brands / "missing.cmake", ())):
+            done = self.publish(brand=str(brand))
+            self.assertEqual((1, 1), (done.returncode, len(done.stderr.splitlines())), done.stderr)
+            self.assertTrue(done.stderr.startswith("publish: refused: --brand: "), done.stderr)
+            self.assertEqual(sorted(named), sorted(re.findall(r"LAUNCHER_BRAND_(\w+) '", done.stderr)))
 
     def test_broken_releases_are_refused_and_nothing_is_written(self) -> None:
         (self.dir / "empty.exe").write_bytes(b"")

@@ -9,7 +9,7 @@ as well as origin-form ones, so a client can be pointed at it as its HTTP proxy
 
 Routes (the host of an absolute-form line is ignored; it is only recorded)
 -----------------------------------------------------------------------------
-``/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability`` (any query)
+the brand's check path (any query)
     The update check reply: built from values (see ``build_check_reply``) or a
     raw body, optionally with the *check* fault applied.
 the download path (default ``/files/Setup.exe``) and ``/files/<name>`` from
@@ -152,15 +152,21 @@ import tempfile
 import threading
 import time
 import urllib.parse
+from pathlib import Path
 from typing import Any
 
-CHECK_PATH = "/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability"
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+import launcher_brand  # noqa: E402  (its folder is put on the path just above)
+
+# The brand of the build under test (LAUNCHER_BUILD_DIR), else the default brand.
+BRAND = launcher_brand.load()
+CHECK_PATH = BRAND["check_path"]
 DEFAULT_DOWNLOAD_PATH = "/files/Setup.exe"
 REPLY_KEYS = ("ReturnCode", "LatestSKU", "LatestVersion", "UpdateAvailable",
               "ServerPath", "FileName", "FileSize", "MD5")
 DEFAULT_FIELDS = {
     "ReturnCode": "1",
-    "LatestSKU": "024-K1187-05",
+    "LatestSKU": BRAND["sku"],
     "LatestVersion": "2.06",
     "UpdateAvailable": "Y",
     "FileName": "Setup.exe",

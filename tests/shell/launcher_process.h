@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/brand.h"
 #include "support/test_support.h"
 
 namespace launcher_process {
@@ -30,7 +31,7 @@ inline std::map<std::wstring, std::wstring> ServiceThrough(unsigned short port)
 
 inline std::wstring LauncherLog()
 {
-    return test_support::DocumentsDir() + L"\\Osker\\launcher.log";
+    return test_support::DocumentsDir() + L"\\" LAUNCHER_BRAND_LOG_FOLDER L"\\launcher.log";
 }
 
 inline int64_t LogSize()
@@ -56,12 +57,12 @@ inline std::wstring ProgramFiles()
 
 inline std::wstring ApplicationDirectory()
 {
-    return ProgramFiles() + L"\\Osker\\Osker Map Updater";
+    return ProgramFiles() + L"\\" LAUNCHER_BRAND_VENDOR_FOLDER L"\\" LAUNCHER_BRAND_PRODUCT_FOLDER;
 }
 
 inline std::wstring ApplicationPath()
 {
-    return ApplicationDirectory() + L"\\Osker Map Updater.exe";
+    return ApplicationDirectory() + L"\\" LAUNCHER_BRAND_APP_EXE;
 }
 
 inline std::string Narrow(const std::wstring& text)

@@ -16,9 +16,7 @@ constexpr DWORD kRunLimitMs = 60000;
 
 std::string UpdateUrl(int major, int minor)
 {
-    return "http://" LAUNCHER_UPDATE_HOST
-           "/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability?SKU=024-K1187-05"
-           "&Major=" +
+    return LAUNCHER_UPDATE_ORIGIN LAUNCHER_BRAND_CHECK_PATH "?SKU=" LAUNCHER_BRAND_SKU "&Major=" +
            std::to_string(major) + "&Minor=" + std::to_string(minor);
 }
 
@@ -35,7 +33,7 @@ std::vector<std::string> ExpectedUnreachableRun(const std::string& localVersion,
         "Get OS version information success",
         "version: 0.01",
         "start to check update",
-        "Tavrel Updater path: " + Narrow(ApplicationPath()),
+        LAUNCHER_BRAND_UPDATER " path: " + Narrow(ApplicationPath()),
     };
     if (!localVersion.empty())
         lines.push_back("local version: " + localVersion);
@@ -102,7 +100,7 @@ int CountApplicationProcesses()
     int count = 0;
     for (BOOL more = Process32FirstW(snapshot, &entry); more;
          more = Process32NextW(snapshot, &entry)) {
-        if (std::wstring(entry.szExeFile) == L"Osker Map Updater.exe")
+        if (std::wstring(entry.szExeFile) == L"" LAUNCHER_BRAND_APP_EXE)
             ++count;
     }
     CloseHandle(snapshot);
@@ -121,10 +119,10 @@ public:
     explicit InstalledApplication(const std::wstring& version)
     {
         EndStandInApplications();
-        CreateDirectoryW((ProgramFiles() + L"\\Osker").c_str(), nullptr);
+        CreateDirectoryW((ProgramFiles() + L"\\" LAUNCHER_BRAND_VENDOR_FOLDER).c_str(), nullptr);
         CreateDirectoryW(ApplicationDirectory().c_str(), nullptr);
         m_installed = CopyFileTo(
-            BuildPath(L"fixtures\\app-" + version + L"\\Osker Map Updater.exe"), ApplicationPath());
+            BuildPath(L"fixtures\\app-" + version + L"\\" LAUNCHER_BRAND_APP_EXE), ApplicationPath());
     }
     ~InstalledApplication()
     {
@@ -174,7 +172,7 @@ TEST(LauncherRun, RunsToItsEndWithoutALogWhileAnotherProgramLocksTheFile)
 {
     InstalledApplication application(L"2.5");
     ASSERT_TRUE(application.Installed());
-    CreateDirectoryW((DocumentsDir() + L"\\Osker").c_str(), nullptr);
+    CreateDirectoryW((DocumentsDir() + L"\\" LAUNCHER_BRAND_LOG_FOLDER).c_str(), nullptr);
     HANDLE lock = CreateFileW(LauncherLog().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, lock);

@@ -63,7 +63,7 @@ TEST(SplashWindow, OpensCentredAtFixedSizeAndClosesCleanlyWhileTheWorkerWaits)
     HWND window = nullptr;
     ASSERT_TRUE(WaitFor(
         [&] {
-            window = FindProcessWindow(launcher.Id(), L"LAUNCHER");
+            window = FindProcessWindow(launcher.Id(), L"" LAUNCHER_BRAND_WINDOW_CLASS);
             return window && IsWindowVisible(window);
         },
         30000));

@@ -64,3 +64,11 @@ foreach(row IN LISTS LAUNCHER_LAYER_PROBES)
     PASS_REGULAR_EXPRESSION "${forbidden}: No such file" TIMEOUT 120 LABELS static
     RESOURCE_LOCK build_tree)
 endforeach()
+
+# The example brand built as a vendor would build theirs (the shipped 32-bit launcher only, in
+# a tree of its own): no name of the default brand is left in the exe, and its resources pass
+# check-resources against the example brand.
+add_test(NAME brand_example
+  COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/brand_check.py
+          ${CMAKE_SOURCE_DIR}/brands/example.cmake ${CMAKE_BINARY_DIR}/brand-example)
+set_tests_properties(brand_example PROPERTIES TIMEOUT 900 LABELS static)

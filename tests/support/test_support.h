@@ -34,7 +34,7 @@ bool HasStamp(const std::string& line);
 size_t OwnLogSize();
 std::vector<std::string> OwnLogLinesSince(size_t offset);
 
-// The Documents folder (where "Osker\<exe>.log" lives).
+// The Documents folder (where "<log folder>\<exe>.log" lives).
 std::wstring DocumentsDir();
 
 // A child process started with CreateProcessW.

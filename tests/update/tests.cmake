@@ -12,7 +12,7 @@ add_launcher_test(update_record_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/update_r
 add_launcher_test(update_check_tests WITH_SERVICE SERVICE_ARGS --proxy TIMEOUT 150
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/update_check_test.cpp ${UPDATE_TEST_SUPPORT})
 target_compile_definitions(update_check_tests PRIVATE
-  LAUNCHER_UPDATE_HOST="${LAUNCHER_UPDATE_HOST}")
+  LAUNCHER_UPDATE_ORIGIN="${LAUNCHER_ORIGIN_TEXT}")
 
 add_launcher_test(update_download_tests WITH_SERVICE TIMEOUT 120
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/download_test.cpp ${UPDATE_TEST_SUPPORT})

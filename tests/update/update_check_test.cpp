@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/brand.h"
 #include "update/service_client.h"
 #include "update/update_check.h"
 
@@ -11,15 +12,17 @@ using namespace update_test;
 
 namespace {
 
-constexpr char kCheckHost[] = LAUNCHER_UPDATE_HOST;
-constexpr char kCheckPath[] = "/TavrelDeskyn/APIDispatcher/CheckDeskynToolUpdateAvailability";
-const std::string kCheckUrl = std::string("http://") + kCheckHost + kCheckPath;
+const std::string kOrigin = LAUNCHER_UPDATE_ORIGIN;
+const std::string kCheckHost = kOrigin.substr(kOrigin.find("//") + 2);  // with its port, if any
+const std::string kCheckPath = LAUNCHER_BRAND_CHECK_PATH;
+const std::string kCheckUrl = kOrigin + kCheckPath;
+const std::string kSkuQuery = "?SKU=" LAUNCHER_BRAND_SKU;
 
 using Elements = std::vector<std::pair<std::string, std::string>>;
 
 const Elements kGoodElements = {
     {"ReturnCode", "1"},
-    {"LatestSKU", "024-K1187-05"},
+    {"LatestSKU", LAUNCHER_BRAND_SKU},
     {"LatestVersion", "2.06"},
     {"UpdateAvailable", "Y"},
     {"ServerPath", "http://127.0.0.1/files/"},
@@ -85,24 +88,25 @@ TEST(CheckUpdate, AsksWithTheSkuAndTheInstalledVersionUnescaped)
 {
     const struct {
         uint16_t major, minor;
-        const char* query;
+        const char* versions;  // the query after the SKU
     } cases[] = {
-        {2, 5, "?SKU=024-K1187-05&Major=2&Minor=5"},
-        {0, 0, "?SKU=024-K1187-05&Major=0&Minor=0"},
-        {3, 123, "?SKU=024-K1187-05&Major=3&Minor=123"},
-        {65535, 65535, "?SKU=024-K1187-05&Major=65535&Minor=65535"},
+        {2, 5, "&Major=2&Minor=5"},
+        {0, 0, "&Major=0&Minor=0"},
+        {3, 123, "&Major=3&Minor=123"},
+        {65535, 65535, "&Major=65535&Minor=65535"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.query);
+        const std::string query = kSkuQuery + c.versions;
+        SCOPED_TRACE(query);
         ClearRecordedRequests();
         const CheckOutcome outcome = RunCheck(ReplyWith("LatestVersion", "9.99"), c.major, c.minor);
-        EXPECT_EQ(std::vector<std::string>{kCheckPath + std::string(c.query)}, RecordedRequests());
+        EXPECT_EQ(std::vector<std::string>{kCheckPath + query}, RecordedRequests());
         // Through the proxy, Wine names the default port as well.
         const std::vector<std::string> hosts = RecordedRequests("host");
         ASSERT_EQ(1u, hosts.size());
         EXPECT_EQ(0u, hosts[0].find(kCheckHost));
         ASSERT_FALSE(outcome.log.empty());
-        EXPECT_EQ(kCheckUrl + c.query, outcome.log.front());
+        EXPECT_EQ(kCheckUrl + query, outcome.log.front());
         EXPECT_TRUE(outcome.update);
     }
 }
@@ -217,7 +221,7 @@ TEST(CheckUpdate, FailedRequestIsShownAsACheckFailure)
     EXPECT_GE(NowMs() - started, 6000.0);  // three attempts with their pauses, then 3 s shown
     EXPECT_EQ(std::vector<CheckNotice>{CheckNotice::CheckFailed}, notices);
     const std::string failure = "HTTP_STATUS error, code: 500";
-    EXPECT_EQ((std::vector<std::string>{kCheckUrl + "?SKU=024-K1187-05&Major=0&Minor=0", failure,
+    EXPECT_EQ((std::vector<std::string>{kCheckUrl + kSkuQuery + "&Major=0&Minor=0", failure,
                                         failure, failure, "request check update error"}),
               tail.NewLines());
 }
