@@ -60,7 +60,10 @@ class UpdateRoads(Scenario):
         shown = [s["progress"] for s in run.states() if s["state"] == 5]
         self.assertEqual(shown, sorted(shown))
         self.assertEqual(0, shown[0])
-        self.assertGreaterEqual(shown[-1], 90, run.watch_log)
+        # 100 % may give way to the install state within milliseconds; the percentage before
+        # it, one slow read of 64 KiB earlier, stays on screen.
+        self.assertGreaterEqual(shown[-1], 100 - -(-100 * 65536 // len(self.installer)),
+                                run.watch_log)
         self.assertGreater(len(shown), 5, run.watch_log)
 
 
