@@ -41,7 +41,7 @@ bool DownloadFile(InternetHandles& handles, const std::wstring& url,
 // longer: WinINet waits for a whole piece, so a slow link keeps small pieces and a stall loses
 // little, while a fast one is read in few calls.
 inline constexpr unsigned long kSmallestRead = 64 * 1024;
-inline constexpr unsigned long kLargestRead = 256 * 1024;
+inline constexpr unsigned long kLargestRead = 1024 * 1024;
 inline constexpr unsigned long kQuickReadMs = 100;
 unsigned long NextReadSize(unsigned long current, unsigned long tookMs);
 
