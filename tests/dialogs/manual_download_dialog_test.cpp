@@ -160,22 +160,38 @@ TEST_F(ManualDownloadDialog, ALinkTooLongForTheInstructionsIsStillCopiedWhole)
     EXPECT_EQ(IDCANCEL, result);
 }
 
-// Only the Chinese (Taiwan) table has the steps; on a thread that reads another table the
-// instructions stay empty and the rest of the dialog still works.
-TEST_F(ManualDownloadDialog, WithoutTheStepsStringTheInstructionsAreEmpty)
+// The English table is complete: a thread that reads it gets the steps in English, with the
+// link and the file name in place, and the rest of the dialog in English too.
+TEST_F(ManualDownloadDialog, TheStepsComeFromTheThreadsTableOrStayEmpty)
 {
     Offer(L"http://127.0.0.1/files/", L"Setup.exe");
     INT_PTR result = 0;
     std::thread english([&] {
         SetThreadLocale(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT));
         result = Show([](const DialogUser& user, HWND dialog) {
-            EXPECT_EQ(L"", TextOf(GetDlgItem(dialog, kInstructions)));
+            EXPECT_EQ(L"1. Please copy this download link:\r\nhttp://127.0.0.1/files/Setup.exe\r\n"
+                      L"and download it with another browser or download program.\r\n\r\n"
+                      L"2. When the download has finished, run \"Setup.exe\". It installs in the "
+                      L"background; please wait 1-2 minutes.",
+                      TextOf(GetDlgItem(dialog, kInstructions)));
             EXPECT_EQ(L"Please follow these steps", TextOf(dialog));
             EXPECT_EQ(L"Copy link", TextOf(GetDlgItem(dialog, kCopyLink)));
             user.Press(VK_ESCAPE);
         });
     });
     english.join();
+    EXPECT_EQ(IDCANCEL, result);
+
+    // A table without the steps (Japanese) leaves the instructions empty; the dialog still
+    // works.
+    std::thread japanese([&] {
+        SetThreadLocale(MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), SORT_DEFAULT));
+        result = Show([](const DialogUser& user, HWND dialog) {
+            EXPECT_EQ(L"", TextOf(GetDlgItem(dialog, kInstructions)));
+            user.Press(VK_ESCAPE);
+        });
+    });
+    japanese.join();
     EXPECT_EQ(IDCANCEL, result);
 }
 
